@@ -1,0 +1,55 @@
+# Build helpers shared by the product, the tests, the fuzzers and the benchmarks.
+
+# Product code: no exceptions, no RTTI, every warning an error.
+function(quarlo_product_flags target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
+endfunction()
+
+# GoogleTest from Debian's source package, built for the current target.
+macro(quarlo_add_googletest)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+endmacro()
+
+# quarlo_unit_test(NAME SOURCES files... [WINDOWS_ONLY] [LIBS libs...])
+# One executable per subsystem, one ctest entry per executable (a Wine process is slow to start).
+function(quarlo_unit_test name)
+  cmake_parse_arguments(T "WINDOWS_ONLY" "" "SOURCES;LIBS" ${ARGN})
+  if(T_WINDOWS_ONLY AND NOT WIN32)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE quarlo_lib GTest::gtest_main ${T_LIBS})
+  target_compile_options(${name} PRIVATE -Wall -Wextra -Werror)
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+endfunction()
+
+# Adds every subdirectory of the current source directory that has a CMakeLists.txt.
+function(quarlo_add_subdirectories)
+  file(GLOB children CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
+  foreach(child ${children})
+    get_filename_component(dir ${child} DIRECTORY)
+    add_subdirectory(${dir})
+  endforeach()
+endfunction()
+
+# quarlo_fuzz_target(NAME SOURCES files... CORPUS dir [SECONDS n])
+# The test runs the fuzzer for a bounded time over a working copy of the seed corpus
+# and fails on any crash, sanitizer report or leak.
+function(quarlo_fuzz_target name)
+  cmake_parse_arguments(F "" "CORPUS;SECONDS" "SOURCES" ${ARGN})
+  if(NOT F_SECONDS)
+    set(F_SECONDS 20)
+  endif()
+  add_executable(${name} ${F_SOURCES})
+  target_link_libraries(${name} PRIVATE quarlo_lib)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set(work ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
+  add_test(NAME ${name}
+    COMMAND sh -c "mkdir -p '${work}' && exec \"$0\" -max_total_time=${F_SECONDS} -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 '${work}' '${F_CORPUS}'"
+            $<TARGET_FILE:${name}>)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+endfunction()
