@@ -1,0 +1,70 @@
+#pragma once
+// Shared helpers of the Windows tests: Wine paths, temporary directories, child processes
+// and the dialog watcher.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace harness {
+
+std::wstring widen(const std::string &utf8);
+std::string narrow(const std::wstring &wide);
+
+// A Linux path of the build tree as Wine sees it (the Z: drive maps the root).
+std::wstring host_path(const std::string &unix_path);
+
+// A fresh, empty directory under the Wine prefix's temporary directory; removed recursively
+// by the destructor.
+class TempDir {
+ public:
+  explicit TempDir(const std::string &tag);
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::string &path() const { return path_; }  // UTF-8, no trailing backslash
+  std::string file(const std::string &name) const { return path_ + "\\" + name; }
+
+ private:
+  std::string path_;
+};
+
+bool write_file(const std::string &path, const std::string &content);
+bool read_file(const std::string &path, std::string *content);
+bool file_exists(const std::string &path);
+void remove_tree(const std::string &path);
+
+struct ProcessResult {
+  bool started = false;
+  DWORD exit_code = 0;
+  std::string output;  // standard output
+};
+
+// Runs a program to completion (with a timeout) and captures its standard output.
+ProcessResult run_process(const std::wstring &command_line, const std::wstring &directory = L"",
+                          DWORD timeout_ms = 60000);
+
+struct Dialog {
+  std::string title;
+  std::string text;
+};
+
+// Starts dialog_watcher.exe; stop() ends it and returns the dialogs it dismissed.
+class DialogWatcher {
+ public:
+  explicit DialogWatcher(const std::wstring &watcher_exe);
+  ~DialogWatcher();
+  DialogWatcher(const DialogWatcher &) = delete;
+  DialogWatcher &operator=(const DialogWatcher &) = delete;
+  bool running() const { return process_ != nullptr; }
+  // Waits until at least `count` dialogs were recorded (or the timeout passes).
+  bool wait_for(size_t count, DWORD timeout_ms = 20000);
+  std::vector<Dialog> dialogs();
+  std::vector<Dialog> stop();
+
+ private:
+  HANDLE process_ = nullptr;
+  std::string output_;
+};
+
+}  // namespace harness

@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+const std::wstring kExe = harness::host_path(QUARLO_EXE);
+
+// The file's bytes and a tiny PE reader: headers, sections, RVA to file offset.
+class PeImage {
+ public:
+  explicit PeImage(const std::wstring &path) {
+    std::string content;
+    ok_ = harness::read_file(harness::narrow(path), &content);
+    bytes_.assign(content.begin(), content.end());
+    if (!ok_ || bytes_.size() < sizeof(IMAGE_DOS_HEADER)) return;
+    const auto *dos = at<IMAGE_DOS_HEADER>(0);
+    nt_ = at<IMAGE_NT_HEADERS64>(uint32_t(dos->e_lfanew));
+  }
+  bool ok() const { return ok_ && nt_ && nt_->Signature == IMAGE_NT_SIGNATURE; }
+  const IMAGE_NT_HEADERS64 &nt() const { return *nt_; }
+
+  std::vector<std::string> imported_dlls() const {
+    std::vector<std::string> names;
+    const auto &dir = nt_->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (uint32_t offset = to_file(dir.VirtualAddress);; offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+      const auto *entry = at<IMAGE_IMPORT_DESCRIPTOR>(offset);
+      if (!entry || entry->Name == 0) break;
+      std::string name = reinterpret_cast<const char *>(&bytes_[to_file(entry->Name)]);
+      std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+      names.push_back(name);
+    }
+    return names;
+  }
+
+ private:
+  template <typename T>
+  const T *at(uint32_t offset) const {
+    return offset + sizeof(T) <= bytes_.size() ? reinterpret_cast<const T *>(&bytes_[offset]) : nullptr;
+  }
+  uint32_t to_file(uint32_t rva) const {
+    const auto *section = IMAGE_FIRST_SECTION(nt_);
+    for (int i = 0; i < nt_->FileHeader.NumberOfSections; ++i, ++section) {
+      if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->Misc.VirtualSize)
+        return rva - section->VirtualAddress + section->PointerToRawData;
+    }
+    return 0;
+  }
+  bool ok_ = false;
+  std::vector<unsigned char> bytes_;
+  const IMAGE_NT_HEADERS64 *nt_ = nullptr;
+};
+
+TEST(ExecutableImage, IsA64BitGuiProgram) {
+  PeImage image(kExe);
+  ASSERT_TRUE(image.ok());
+  EXPECT_EQ(image.nt().FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+  EXPECT_EQ(image.nt().OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+}
+
+TEST(ExecutableImage, ImportsOnlyWindowsSystemLibraries) {
+  PeImage image(kExe);
+  ASSERT_TRUE(image.ok());
+  const std::set<std::string> system = {"kernel32.dll", "user32.dll",   "shell32.dll", "shlwapi.dll",
+                                        "ole32.dll",    "advapi32.dll", "wintrust.dll",
+                                        "crypt32.dll",  "bcrypt.dll",   "msvcrt.dll"};
+  const auto dlls = image.imported_dlls();
+  ASSERT_FALSE(dlls.empty());
+  for (const auto &dll : dlls) EXPECT_TRUE(system.count(dll)) << "unexpected import " << dll;
+}
+
+std::string manifest_text() {
+  HMODULE image = LoadLibraryExW(kExe.c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  if (!image) return {};
+  std::string text;
+  if (HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24))) {
+    const void *data = LockResource(LoadResource(image, found));
+    text.assign(static_cast<const char *>(data), SizeofResource(image, found));
+  }
+  FreeLibrary(image);
+  return text;
+}
+
+TEST(ExecutableImage, ManifestDeclaresPrivilegeControlsDpiAndSupportedSystems) {
+  const std::string manifest = manifest_text();
+  ASSERT_FALSE(manifest.empty()) << "no manifest resource 1";
+  for (const char *needle : {
+           "level=\"asInvoker\"",
+           "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+           "PerMonitorV2",
+           "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // Windows 7
+           "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // Windows 8
+           "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  // Windows 8.1
+           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // Windows 10
+       }) {
+    EXPECT_NE(manifest.find(needle), std::string::npos) << needle;
+  }
+}
+
+TEST(ExecutableImage, CarriesIconAndVersion) {
+  HMODULE image = LoadLibraryExW(kExe.c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(image, nullptr);
+  EXPECT_NE(FindResourceW(image, MAKEINTRESOURCEW(1), RT_GROUP_ICON), nullptr);
+  FreeLibrary(image);
+
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(kExe.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoW(kExe.c_str(), 0, size, info.data()));
+  wchar_t *name = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\OriginalFilename",
+                             reinterpret_cast<void **>(&name), &length));
+  EXPECT_STREQ(name, L"quarlo.exe");
+}
+
+}  // namespace
