@@ -1,0 +1,15 @@
+#pragma once
+// Opening files the launcher writes to every account, with an ownership fallback.
+//
+// Usage after writing a file: util_change_permissions_everyone; only if that fails,
+// util_take_ownership; only if that succeeds, util_change_permissions_everyone again.
+
+// Adds a full-access entry for Everyone to the file's DACL, keeping every other entry
+// (earlier explicit Everyone entries, allowing or denying, are replaced by it).
+bool util_change_permissions_everyone(const wchar_t *path);
+// Replaces the DACL with Everyone read and Administrators everything, making Administrators
+// the owner first when that is refused. Declines (and reports success) for network paths,
+// links and files it cannot open.
+bool util_take_ownership(const wchar_t *path);
+// Switches "SeTakeOwnershipPrivilege" on or off in `token` (opened with TOKEN_ADJUST_PRIVILEGES).
+bool util_set_privilege(void *token, bool enable);
