@@ -1,0 +1,29 @@
+#pragma once
+// Publisher check of a signed file: the Authenticode file hash must be intact and the
+// primary signer's leaf certificate must hold one of the publisher keys built into the
+// launcher. Trust rests on the pinned keys, not on certificate chains.
+#include <cstdint>
+
+// Capacity, in UTF-16 units with the terminating NUL, of the signer-key text. A key whose
+// base64 text needs more cannot be accepted.
+constexpr uint32_t SIGNATURE_KEY_TEXT_CAPACITY = 1024;
+
+// The accepted publisher keys: NUL-terminated UTF-16 texts, each the standard base64 (no line
+// breaks) of the bytes a certificate's SubjectPublicKeyInfo bit string carries for the key.
+// Exactly one key-table source defines them; the shipped launcher links the production one.
+extern const char16_t *const publisher_keys[];
+extern const uint32_t publisher_key_count;
+
+// The pinned text at `index`, or null past the end of the table.
+const char16_t *publisher_key(uint32_t index);
+
+// True when `text` (at most `capacity` units are read) equals one pinned text exactly,
+// terminating NUL included: no prefix, no extension, case-sensitive.
+bool publisher_key_matches(const char16_t *text, uint32_t capacity);
+
+#ifdef _WIN32
+// True when `path` (NUL-terminated UTF-16) carries an Authenticode signature whose file hash
+// verifies and whose primary signer holds a pinned key; false in every other case. Silent:
+// logs nothing and sets no error state.
+bool verify_signature(const wchar_t *path);
+#endif
