@@ -36,7 +36,9 @@ bool lock_is_root_stem(const char *path, uint64_t length);
 uint64_t lock_open_length(const char *path);
 // Removes every trailing separator in place but keeps the one a root needs; returns the length.
 uint64_t lock_trim_separators(char *path);
-uint32_t lock_count_separators(const char *path);
+// Slots of the ancestor-lock array for a trimmed path: one per separator (the directory and its
+// ancestors below the volume root), and at least one, for the directory itself.
+uint32_t lock_slot_count(const char *trimmed);
 // Cuts `path` at its last separator after the first character; false when there is none.
 bool lock_cut_at_parent(char *path);
 // Whether an object carrying a reparse point may be locked, from the result of fetching its
