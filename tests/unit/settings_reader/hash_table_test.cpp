@@ -41,19 +41,20 @@ TEST(HashTable, CollidingKeysShareABucketAndStayApart) {
   ZEB_Hash *table = ZEB_HashCreate(1);
   int values[50];
   for (int i = 0; i < 50; ++i) {
-    const std::string key = "k" + std::to_string(i);
+    const std::string key = std::string("k") + std::to_string(i);
     EXPECT_EQ(ZEB_HashSet(table, key.c_str(), &values[i]), nullptr);
   }
   EXPECT_EQ(table->buckets[0].count, 50u);
   for (int i = 0; i < 50; ++i)
-    EXPECT_EQ(ZEB_HashGet(table, ("k" + std::to_string(i)).c_str()), &values[i]);
+    EXPECT_EQ(ZEB_HashGet(table, (std::string("k") + std::to_string(i)).c_str()), &values[i]);
   ZEB_HashDestroy(&table, nullptr);
 }
 
 TEST(HashTable, WalkVisitsEveryKeyOnceAcrossBuckets) {
   ZEB_Hash *table = ZEB_HashCreate(7);
   std::map<std::string, int> seen;
-  for (int i = 0; i < 200; ++i) ZEB_HashSet(table, ("key" + std::to_string(i)).c_str(), &seen);
+  for (int i = 0; i < 200; ++i)
+    ZEB_HashSet(table, (std::string("key") + std::to_string(i)).c_str(), &seen);
   ZEB_HashSet(table, "key5", nullptr);  // a replaced value does not add an entry
 
   ZEB_HashCursor cursor = {0, 0};

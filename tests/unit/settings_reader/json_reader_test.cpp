@@ -19,11 +19,11 @@ struct Tree {
 };
 
 std::string error_at(unsigned position) {
-  return "ZEB_JSONParse: Parse error at position " + std::to_string(position);
+  return std::string("ZEB_JSONParse: Parse error at position ") + std::to_string(position);
 }
 
 void expect_parse_error(const std::string &text, unsigned position) {
-  SCOPED_TRACE("text: " + text);
+  SCOPED_TRACE(std::string("text: ") + text);
   LogCapture log;
   ZEB_JSON *root = ZEB_JSONParse(text.c_str());
   EXPECT_EQ(root, nullptr);
@@ -138,7 +138,7 @@ TEST(JsonReaderErrors, ScansFailingOnTheLastByteAtTopLevelAreErrors) {
   expect_parse_error("\"abc\\", 5);
   expect_parse_error("\"", 1);
   expect_parse_error(std::string(96, '7'), 95);
-  expect_parse_error("1 " + std::string(100, '7'), 97);
+  expect_parse_error(std::string("1 ") + std::string(100, '7'), 97);
 }
 
 TEST(JsonReaderObjects, LastOfDuplicateKeysWins) {
@@ -222,8 +222,8 @@ TEST(JsonReaderNumbers, AcceptedFormsKeepValueAndIntegerMarker) {
 }
 
 TEST(JsonReaderNumbers, TokensAreLimitedTo95Bytes) {
-  const std::string longest = "1" + std::string(94, '0');
-  Tree t("[" + longest + "]");
+  const std::string longest = std::string("1") + std::string(94, '0');
+  Tree t(std::string("[") + longest + "]");
   ZEB_JSON *number = element(t.root, 0);
   ASSERT_NE(number, nullptr);
   EXPECT_EQ(number->number, 1e94);
@@ -231,8 +231,8 @@ TEST(JsonReaderNumbers, TokensAreLimitedTo95Bytes) {
   Tree top(longest);
   ASSERT_NE(top.root, nullptr);
 
-  expect_parse_error("[" + longest + "0]", 96);
-  expect_parse_error("[" + std::string(300, '1') + "]", 96);
+  expect_parse_error(std::string("[") + longest + "0]", 96);
+  expect_parse_error(std::string("[") + std::string(300, '1') + "]", 96);
 }
 
 TEST(JsonReaderStrings, EscapesAreDecoded) {
@@ -356,7 +356,8 @@ std::string large_settings(int modules) {
   text += "\",\r\n\t\"useProgramData\": false,\r\n\t\"modules\": [\r\n";
   for (int i = 0; i < modules; ++i) {
     const std::string n = std::to_string(i);
-    text += "\t\t{ \"name\": \"module_" + n + "\", \"path\": \"C:\\\\Quarlo\\\\plugins\\\\m" + n +
+    text += std::string("\t\t{ \"name\": \"module_") + n +
+            "\", \"path\": \"C:\\\\Quarlo\\\\plugins\\\\m" + n +
             ".dll\", \"enabled\": " + (i % 3 ? "true" : "false") + ", \"order\": " + n +
             ", \"weight\": " + n + ".25e-1, \"tags\": [\"a\", \"b\", null] }" +
             (i + 1 < modules ? ",\r\n" : "\r\n");
@@ -392,15 +393,16 @@ TEST(JsonReaderSettings, LargeRealisticFileIsFullyReachable) {
     const ZEB_JSON *module = element(modules, uint32_t(i));
     EXPECT_EQ(module->parent, modules);
     EXPECT_EQ(string_of(ZEB_JSONObjGetItem(module, "path")),
-              "C:\\Quarlo\\plugins\\m" + std::to_string(i) + ".dll");
+              std::string("C:\\Quarlo\\plugins\\m") + std::to_string(i) + ".dll");
     EXPECT_EQ(ZEB_JSONObjGetItem(module, "order")->number, double(i));
     EXPECT_DOUBLE_EQ(ZEB_JSONObjGetItem(module, "weight")->number, (i + 0.25) / 10);
     EXPECT_EQ(ZEB_JSONObjGetItem(module, "tags")->array.count, 3u);
   }
   const ZEB_JSON *options = ZEB_JSONObjGetItem(t.root, "options");
   for (int i = 0; i < 600; ++i)
-    ASSERT_EQ(string_of(ZEB_JSONObjGetItem(options, ("opt" + std::to_string(i)).c_str())),
-              "v" + std::to_string(i));
+    ASSERT_EQ(
+        string_of(ZEB_JSONObjGetItem(options, (std::string("opt") + std::to_string(i)).c_str())),
+        std::string("v") + std::to_string(i));
 }
 
 }  // namespace
