@@ -115,7 +115,7 @@ struct Parser {
   char *pendingKey = nullptr;
 };
 
-// Rule A: hangs a new item into the tree; a refused item is destroyed.
+// Hangs a new item into the tree; a refused item is destroyed.
 bool attach(Parser &p, ZEB_JSON *item) {
   ZEB_JSON *const container = p.current;
   if (!container) {
@@ -184,7 +184,7 @@ void append_utf8(char *out, uint64_t &length, uint32_t code) {
   }
 }
 
-// Rule U: a \u escape with the position at the u; leaves it on the escape's last digit.
+// A \u escape with the position at the u; leaves it on the escape's last digit.
 bool read_unicode_escape(Parser &p, char *out, uint64_t &length) {
   if (!(p.pos + 5 < p.len)) return false;
   unsigned long high = 0;
@@ -204,7 +204,16 @@ bool read_unicode_escape(Parser &p, char *out, uint64_t &length) {
   return true;
 }
 
-// Rule S: a string with the position at its opening quote; on success the position is at
+// The byte a backslash escape other than \u stands for; 0 for an invalid escape.
+char decode_escape(char escape) {
+  constexpr char kPairs[][2] = {{'"', '"'},  {'\\', '\\'}, {'/', '/'},  {'b', '\b'},
+                                {'f', '\f'}, {'n', '\n'},  {'r', '\r'}, {'t', '\t'}};
+  for (const auto &pair : kPairs)
+    if (pair[0] == escape) return pair[1];
+  return 0;
+}
+
+// A string with the position at its opening quote; on success the position is at
 // the closing quote and *result holds the heap text.
 bool scan_string(Parser &p, char **result) {
   ++p.pos;
@@ -226,40 +235,13 @@ bool scan_string(Parser &p, char **result) {
     }
     if (c == '\\') {
       if (++p.pos >= p.len) break;
-      switch (p.text[p.pos]) {
-        case '"':
-          out[length++] = '"';
-          break;
-        case '\\':
-          out[length++] = '\\';
-          break;
-        case '/':
-          out[length++] = '/';
-          break;
-        case 'b':
-          out[length++] = '\b';
-          break;
-        case 'f':
-          out[length++] = '\f';
-          break;
-        case 'n':
-          out[length++] = '\n';
-          break;
-        case 'r':
-          out[length++] = '\r';
-          break;
-        case 't':
-          out[length++] = '\t';
-          break;
-        case 'u':
-          if (!read_unicode_escape(p, out, length)) {
-            ZEB_Free(out);
-            return false;
-          }
-          break;
-        default:
-          ZEB_Free(out);
-          return false;
+      const char escape = p.text[p.pos];
+      if (escape == 'u') {
+        if (!read_unicode_escape(p, out, length)) break;
+      } else {
+        const char decoded = decode_escape(escape);
+        if (!decoded) break;
+        out[length++] = decoded;
       }
     } else {
       out[length++] = c;  // UTF-8 passes through unvalidated
@@ -270,7 +252,7 @@ bool scan_string(Parser &p, char **result) {
   return false;
 }
 
-// Rule N: a number token with the position at its first byte; on success the position is
+// A number token with the position at its first byte; on success the position is
 // at its last byte. A rejected token leaves the position at its last byte, or at the byte
 // that may not follow it.
 ZEB_JSON *read_number(Parser &p) {

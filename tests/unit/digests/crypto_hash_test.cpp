@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "log_capture.h"
+#include "tests/unit/log_capture.h"
 #include "zeb/fs.h"
 #include "zeb/memory.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "log_capture.h"
+#include "tests/unit/log_capture.h"
 #include "zeb/crypto_hash.h"
 
 namespace {

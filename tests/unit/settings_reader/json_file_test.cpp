@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "log_capture.h"
+#include "tests/unit/log_capture.h"
 #include "zeb/fs.h"
 #include "zeb/json_reader.h"
 
