@@ -60,7 +60,12 @@ void skip_space(json_lexer *lexer) {
   const char *const end = lexer->end;
   while (p < end) {
     const char c = *p;
-    if (c == ' ' || c == '\t' || c == '\r') {
+    if (c == ' ') {
+      // Indentation comes in long runs of spaces: step over eight at a time.
+      uint64_t w;
+      while (end - p >= 8 && (memcpy(&w, p, 8), w == 0x2020202020202020ull)) p += 8;
+      if (p < end && *p == ' ') ++p;
+    } else if (c == '\t' || c == '\r') {
       ++p;
     } else if (c == '\n') {
       ++p;

@@ -171,7 +171,11 @@ bool find_u64(json_doc *doc, const json_cell *object, uint64_t key, uint32_t *sl
 
 // The text of a string key cell, or the empty text for anything else.
 void key_text(json_ref key, const uint8_t **text, uint32_t *length) {
-  const json_cell *cell = json_resolve(key);
+  // Key slots listed by json_obj_entries are the cells themselves; a full resolve only for others.
+  const json_cell *cell = key.doc && holds_cell(key.doc, key.offset) &&
+                                  cell_at(key.doc, key.offset)->kind != JSON_FORWARD
+                              ? cell_at(key.doc, key.offset)
+                              : json_resolve(key);
   if (cell && cell->kind == JSON_STRING && uint64_t(cell->w1) + cell->w3 < key.doc->used) {
     *text = key.doc->arena + cell->w1;
     *length = cell->w3;
@@ -522,8 +526,13 @@ int json_key_compare_str(const void *a, const void *b) {
   uint32_t length_a, length_b;
   key_text(static_cast<const json_entry *>(a)->key, &text_a, &length_a);
   key_text(static_cast<const json_entry *>(b)->key, &text_b, &length_b);
-  // The whole length counts, so keys that differ only after a NUL byte still differ.
-  const int order = memcmp(text_a, text_b, length_a < length_b ? length_a : length_b);
+  // The whole length counts, so keys that differ only after a NUL byte still differ. Keys are
+  // short and mostly differ early: the first bytes are compared here, the rest by memcmp.
+  const uint32_t common = length_a < length_b ? length_a : length_b;
+  uint32_t i = 0;
+  for (; i < common && i < 8; ++i)
+    if (text_a[i] != text_b[i]) return text_a[i] < text_b[i] ? -1 : 1;
+  const int order = memcmp(text_a + i, text_b + i, common - i);
   if (order != 0) return order;
   if (length_a != length_b) return length_a < length_b ? -1 : 1;
   util_logfatal(kSource, __LINE__, "shouldn't be duplicate keys in a JSON object");

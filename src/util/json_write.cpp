@@ -13,8 +13,15 @@ constexpr uint32_t kMaxIndent = 24;
 constexpr char kIndent[] = "\n\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
 static_assert(sizeof kIndent == kMaxIndent + 2, "a line feed, 24 tabs and the NUL");
 
-void append(json_writer *writer, const char *text, uint32_t n) {
-  text_append(&writer->text, text, n);
+// Writes in place while the buffer has room; text_append grows it otherwise.
+inline void append(json_writer *writer, const char *text, uint32_t n) {
+  text_buf *buf = &writer->text;
+  if (buf->data && n <= text_capacity(buf) - buf->length) {
+    memcpy(buf->data + buf->length, text, n);
+    buf->length += n;
+  } else {
+    text_append(buf, text, n);
+  }
 }
 
 void line_break(json_writer *writer, uint32_t depth) {
@@ -41,12 +48,16 @@ void write_uint64(json_writer *writer, uint64_t value) {
   append(writer, text, static_cast<uint32_t>(result.ptr - text));
 }
 
-bool write_array(json_writer *writer, json_ref ref, uint32_t count) {
+bool write_array(json_writer *writer, json_ref ref, const json_cell *array) {
+  // Element i lies at block + 16 * i (as json_array_at gives it for i below the count); the
+  // offsets stay put while nested writes may move the arena.
+  const uint32_t block = array->w1;
+  const uint32_t count = array->w3;
   append(writer, "[", 1);
   writer->depth += 1;
   for (uint32_t i = 0; i < count; ++i) {
     line_break(writer, writer->depth);
-    if (!json_serialize(writer, json_array_at(ref, i))) return false;
+    if (!json_serialize(writer, {ref.doc, block + 16 * i})) return false;
     if (i + 1 < count) append(writer, ",", 1);
   }
   writer->depth -= 1;
@@ -100,22 +111,22 @@ bool json_serialize(json_writer *writer, json_ref ref) {
         append(writer, "false", 5);
       return true;
     case JSON_STRING: {
-      const char *begin;
-      const char *end;
-      if (!json_get_string(ref, &begin, &end)) return false;
-      return json_write_string(writer, begin, end);
+      if (uint64_t(cell->w1) + cell->w3 >= ref.doc->used) return false;
+      const char *text = reinterpret_cast<const char *>(ref.doc->arena) + cell->w1;
+      return json_write_string(writer, text, text + cell->w3);
     }
     case JSON_UINT64:
-      write_uint64(writer, json_get_uint64(ref));
+      write_uint64(writer, uint64_t(cell->w3) << 32 | cell->w2);
       return true;
     case JSON_NUMBER: {
-      double value = 0;
-      json_get_number(ref, &value);
+      const uint64_t bits = uint64_t(cell->w3) << 32 | cell->w2;
+      double value;
+      memcpy(&value, &bits, sizeof value);
       write_number(writer, value);
       return true;
     }
     case JSON_ARRAY:
-      return write_array(writer, ref, cell->w3);
+      return write_array(writer, ref, cell);
     case JSON_OBJECT:
       return write_object(writer, ref);
     default:
