@@ -1,0 +1,165 @@
+// Parse and serialize throughput of the JSON documents, with RapidJSON and nlohmann::json
+// measured in the same run as the baseline. Prints MB/s (input bytes per second, 10^6 bytes),
+// the ratio of this library's speed to each peer's, and the arena bytes per input byte.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "src/util/json.h"
+
+#if QUARLO_BENCH_PEERS
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <nlohmann/json.hpp>
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool read_file(const std::string &path, std::string *out) {
+  FILE *file = fopen(path.c_str(), "rb");
+  if (!file) return false;
+  char chunk[65536];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) out->append(chunk, n);
+  fclose(file);
+  return true;
+}
+
+// CPU time of the calling thread where the platform has it: the machine is shared, and wall
+// time would measure the neighbours too. Page faults count (they are system time of the thread).
+double now_seconds() {
+#ifdef CLOCK_THREAD_CPUTIME_ID
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec + t.tv_nsec * 1e-9;
+#else
+  return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+#endif
+}
+
+// Seconds per run: the fastest of repeated runs, at least 5 and about half a second in all.
+template <typename Run>
+double best_seconds(Run run) {
+  double best = 1e30;
+  const double start = now_seconds();
+  for (int i = 0; i < 5 || now_seconds() - start < 0.5; ++i) {
+    const double t0 = now_seconds();
+    run();
+    const double s = now_seconds() - t0;
+    if (s < best) best = s;
+  }
+  return best;
+}
+
+volatile size_t sink;  // keeps results observable so that no run is optimised away
+
+struct Row {
+  double parse_mbs;
+  double write_mbs;
+};
+
+Row measure_quarlo(const std::string &text, double *arena_used, double *arena_capacity) {
+  const char *begin = text.data();
+  const char *end = begin + text.size();
+  const double mb = text.size() / 1e6;
+  Row row;
+  row.parse_mbs = mb / best_seconds([&] {
+                    json_ref root = json_create();
+                    if (!json_parse(root, begin, end)) {
+                      fprintf(stderr, "parse failed: %.*s\n", int(root.doc->error.length),
+                              root.doc->error.data);
+                      exit(1);
+                    }
+                    sink = root.doc->used;
+                    json_destroy(root);
+                  });
+  json_ref root = json_create();
+  json_parse(root, begin, end);
+  *arena_used = double(root.doc->used) / text.size();
+  *arena_capacity = double(root.doc->capacity) / text.size();
+  row.write_mbs = mb / best_seconds([&] {
+                    json_writer writer = {};
+                    if (!json_serialize(&writer, root)) exit(1);
+                    sink = writer.text.length;
+                    free(writer.text.data);
+                  });
+  json_destroy(root);
+  return row;
+}
+
+#if QUARLO_BENCH_PEERS
+Row measure_rapidjson(const std::string &text) {
+  const double mb = text.size() / 1e6;
+  Row row;
+  row.parse_mbs = mb / best_seconds([&] {
+                    rapidjson::Document document;
+                    document.Parse(text.data(), text.size());
+                    if (document.HasParseError()) exit(1);
+                    sink = document.MemberCount();
+                  });
+  rapidjson::Document document;
+  document.Parse(text.data(), text.size());
+  row.write_mbs = mb / best_seconds([&] {
+                    rapidjson::StringBuffer buffer;
+                    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+                    document.Accept(writer);
+                    sink = buffer.GetSize();
+                  });
+  return row;
+}
+
+Row measure_nlohmann(const std::string &text) {
+  const double mb = text.size() / 1e6;
+  Row row;
+  row.parse_mbs = mb / best_seconds([&] {
+                    const auto document = nlohmann::json::parse(text);
+                    sink = document.size();
+                  });
+  const auto document = nlohmann::json::parse(text);
+  row.write_mbs = mb / best_seconds([&] { sink = document.dump().size(); });
+  return row;
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const std::string directory = argc > 1 ? argv[1] : QUARLO_BENCH_DATA;
+  const char *const files[] = {"twitter.json", "citm_catalog.json", "canada.json"};
+  printf("%-18s %9s | %8s %8s %8s | %8s %8s %8s | %13s | %13s\n", "file", "bytes", "parse", "rapid",
+         "nlohmann", "write", "rapid", "nlohmann", "parse ratio", "write ratio");
+  printf("%-18s %9s | %8s %8s %8s | %8s %8s %8s | %13s | %13s | %s\n", "", "", "MB/s", "MB/s",
+         "MB/s", "MB/s", "MB/s", "MB/s", "rapid/nloh", "rapid/nloh",
+         "arena used (capacity) / byte");
+  for (const char *name : files) {
+    std::string text;
+    if (!read_file(directory + "/" + name, &text)) {
+      fprintf(stderr, "cannot read %s/%s\n", directory.c_str(), name);
+      return 1;
+    }
+    double used = 0, capacity = 0;
+    const Row ours = measure_quarlo(text, &used, &capacity);
+#if QUARLO_BENCH_PEERS
+    const Row rapid = measure_rapidjson(text);
+    const Row nloh = measure_nlohmann(text);
+#else
+    const Row rapid = {0, 0}, nloh = {0, 0};
+#endif
+    auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+    printf(
+        "%-18s %9zu | %8.1f %8.1f %8.1f | %8.1f %8.1f %8.1f | %5.2f / %5.2f | %5.2f / %5.2f | "
+        "%.2f (%.2f)\n",
+        name, text.size(), ours.parse_mbs, rapid.parse_mbs, nloh.parse_mbs, ours.write_mbs,
+        rapid.write_mbs, nloh.write_mbs, ratio(ours.parse_mbs, rapid.parse_mbs),
+        ratio(ours.parse_mbs, nloh.parse_mbs), ratio(ours.write_mbs, rapid.write_mbs),
+        ratio(ours.write_mbs, nloh.write_mbs), used, capacity);
+  }
+  return 0;
+}
