@@ -66,7 +66,6 @@ bool ensure_capacity(json_doc *doc, uint64_t need) {
 
 // Takes size zero-filled bytes at used rounded up to align.
 bool take(json_doc *doc, uint32_t size, uint32_t align, uint32_t *offset) {
-  if (align == 0) align = 1;
   const uint64_t at = (uint64_t(doc->used) + align - 1) & ~uint64_t(align - 1);
   const uint64_t need = at + size;
   if (!ensure_capacity(doc, need)) return false;
@@ -246,6 +245,7 @@ json_cell *json_resolve(json_ref ref) {
 
 bool json_arena_alloc(json_ref ref, uint32_t size, uint32_t align, uint32_t *offset) {
   if (!json_ref_valid(ref) || !offset) return false;
+  if (align == 0 || (align & (align - 1)) != 0) return false;  // not a power of two
   return take(ref.doc, size, align, offset);
 }
 

@@ -66,6 +66,7 @@ TEST(JsonArena, AllocationsAlignZeroFillAndGrowToPowersOfTwo) {
   ASSERT_TRUE(json_arena_alloc(d.root, 64, 8, &at));
   for (uint32_t i = 0; i < 64; ++i) ASSERT_EQ(d.doc()->arena[at + i], 0) << i;
   EXPECT_FALSE(json_arena_alloc(d.root, 0x80000000u, 8, &at)) << "beyond 32-bit offsets";
+  EXPECT_FALSE(json_arena_alloc(d.root, 8, 12, &at)) << "alignment not a power of two";
   EXPECT_EQ(d.doc()->used, 24u + 64u);
 }
 

@@ -77,14 +77,6 @@ TEST(JsonWriteScalars, NumbersMatchTheRuntimesPercentG) {
   }
 }
 
-TEST(JsonWriteScalars, IntegerKeysAreBareDigits) {
-  Doc d;
-  json_ref value = {};
-  ASSERT_TRUE(json_obj_at_u64(d.root, 18446744073709551615ull, &value));
-  json_set_number(value, 1);
-  EXPECT_EQ(serialize(d.root), "{18446744073709551615:1}");
-}
-
 std::string string_text(const std::string &bytes) {
   json_writer writer = {};
   EXPECT_TRUE(json_write_string(&writer, bytes.data(), bytes.data() + bytes.size()));

@@ -62,14 +62,6 @@ TEST(TextBufferGrowth, OutputNeedsRoomForItsNul) {
   EXPECT_EQ(c.buf.data[c.buf.length], '\0');
 }
 
-TEST(TextBufferGrowth, PrintfAppendsAfterExistingText) {
-  Buffer b;
-  text_append(&b.buf, "[", 1);
-  EXPECT_EQ(text_printf(&b.buf, "%s=%u", "n", 42u), 4);
-  text_append(&b.buf, "]", 1);
-  EXPECT_EQ(b.text(), "[n=42]");
-}
-
 #ifndef _WIN32
 TEST(TextBufferFailures, FormattingErrorAppendsNothing) {
   Buffer b;
