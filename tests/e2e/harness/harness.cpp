@@ -124,6 +124,33 @@ ProcessResult run_process(const std::wstring &command_line, const std::wstring &
   return result;
 }
 
+RunningProcess::RunningProcess(const std::wstring &command_line, const std::wstring &directory) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  std::wstring mutable_line = command_line;
+  if (CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                     directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+  }
+}
+
+RunningProcess::~RunningProcess() { wait(); }
+
+DWORD RunningProcess::wait(DWORD timeout_ms) {
+  if (!process_) return 0xDEAD;
+  if (WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0) {
+    TerminateProcess(process_, 0xDEAD);
+    WaitForSingleObject(process_, INFINITE);
+  }
+  DWORD code = 0xDEAD;
+  GetExitCodeProcess(process_, &code);
+  CloseHandle(process_);
+  process_ = nullptr;
+  return code;
+}
+
 DialogWatcher::DialogWatcher(const std::wstring &watcher_exe) {
   wchar_t base[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, base);

@@ -44,6 +44,20 @@ struct ProcessResult {
 ProcessResult run_process(const std::wstring &command_line, const std::wstring &directory = L"",
                           DWORD timeout_ms = 60000);
 
+// A process started without waiting; its standard output is not captured.
+class RunningProcess {
+ public:
+  RunningProcess(const std::wstring &command_line, const std::wstring &directory);
+  ~RunningProcess();
+  RunningProcess(const RunningProcess &) = delete;
+  RunningProcess &operator=(const RunningProcess &) = delete;
+  bool started() const { return process_ != nullptr; }
+  DWORD wait(DWORD timeout_ms = 60000);  // the exit code, or 0xDEAD after a forced end
+
+ private:
+  HANDLE process_ = nullptr;
+};
+
 struct Dialog {
   std::string title;
   std::string text;

@@ -1,0 +1,55 @@
+// Start-up: the candidate data directories and the hardening of the process.
+#include <windows.h>
+
+#include "src/launch_startup.h"
+#include "src/real_path.h"
+#include "zeb/fs.h"
+#include "zeb/memory.h"
+#include "zeb/unicode.h"
+
+namespace {
+
+// The resolved directory with one backslash appended, as a heap text.
+char *candidate(const char *path) {
+  char *resolved = resolve_real_path(path);
+  char *with_separator = ZEB_Strdup(ZEB_JoinPath(resolved, ""));
+  ZEB_Free(resolved);
+  return with_separator;
+}
+
+char *appdata_variable() {
+  wchar_t value[1280] = {};
+  const DWORD length = GetEnvironmentVariableW(L"APPDATA", value, 1280);
+  if (length == 0 || length >= 1280) return ZEB_Strdup(".");
+  return ZEB_WideToMultiD(value);
+}
+
+}  // namespace
+
+void launch_candidates(LaunchState *state) {
+  // The local directory first, while the current directory is still the starting one.
+  state->local_dir = candidate(ZEB_GetDir(ZEB_DIR_CURRENT));
+  state->machine_dir = candidate(ZEB_JoinPath(ZEB_GetDir(ZEB_DIR_PROGRAM_DATA), "Quarlo"));
+  char *appdata = appdata_variable();
+  state->user_dir = candidate(ZEB_JoinPath(appdata, "Quarlo"));
+  ZEB_Free(appdata);
+}
+
+void launch_harden() {
+  // Only System32 is searched for libraries from here on. Older systems lack the call.
+  using SetDirectoriesFn = BOOL(WINAPI *)(DWORD);
+  if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll")) {
+    if (auto set_directories = reinterpret_cast<SetDirectoriesFn>(
+            reinterpret_cast<void *>(GetProcAddress(kernel, "SetDefaultDllDirectories"))))
+      set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
+
+  wchar_t system[260] = {};
+  if (!GetSystemDirectoryW(system, 260)) return;
+  wchar_t windows[260] = {};
+  if (!GetWindowsDirectoryW(windows, 260)) return;
+  wchar_t path[520] = {};
+  _snwprintf(path, 519, L"%ls;%ls", system, windows);
+  SetEnvironmentVariableW(L"Path", path);
+  SetCurrentDirectoryW(system);
+}

@@ -1,0 +1,130 @@
+#include "scenario.h"
+
+#include <windows.h>
+
+namespace scenario {
+
+const std::string kHashA(64, 'a');
+const std::string kHashB(64, 'b');
+
+namespace {
+
+std::string env(const wchar_t *name) {
+  wchar_t value[1024] = {};
+  GetEnvironmentVariableW(name, value, 1024);
+  return harness::narrow(value);
+}
+
+std::string program_files_dir() {
+  wchar_t value[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"ProgramW6432", value, MAX_PATH);
+  if (!value[0]) GetEnvironmentVariableW(L"ProgramFiles", value, MAX_PATH);
+  return harness::narrow(value);
+}
+
+}  // namespace
+
+Installation::Installation()
+    : program_files_(program_files_dir() + "\\Quarlo"),
+      program_data_(env(L"ProgramData") + "\\Quarlo"),
+      user_data_(env(L"APPDATA") + "\\Quarlo") {
+  for (const auto &dir : {program_files_, program_data_, user_data_}) harness::remove_tree(dir);
+}
+
+Installation::~Installation() {
+  for (const auto &dir : {program_files_, program_data_, user_data_}) harness::remove_tree(dir);
+}
+
+void Installation::write_setup(const std::string &json) {
+  CreateDirectoryW(harness::widen(program_files_).c_str(), nullptr);
+  harness::write_file(program_files_ + "\\setup.json", json);
+}
+
+void Installation::write_appdata(const std::string &dir, const std::string &so_name,
+                                 const std::string &hash) {
+  harness::write_file(dir + "\\appdata.json",
+                      "{\"so_name\": \"" + so_name + "\", \"hash\": \"" + hash + "\"}");
+}
+
+void Installation::write_script(const std::string &dir, const std::vector<std::string> &script) {
+  std::string text;
+  for (const auto &line : script) text += line + "\n";
+  harness::write_file(dir + "\\test_app_script.txt", text);
+}
+
+void Installation::install_app(const std::string &dir, const std::vector<std::string> &script,
+                               const std::string &so_name, const std::string &hash) {
+  SHCreateDirectoryExW(nullptr, harness::widen(dir).c_str(), nullptr);
+  CopyFileW(harness::widen(test_app_path()).c_str(), harness::widen(dir + "\\" + so_name).c_str(),
+            FALSE);
+  write_appdata(dir, so_name, hash);
+  write_script(dir, script);
+}
+
+std::vector<Record> Installation::log(const std::string &dir) const {
+  std::vector<Record> records;
+  std::string text;
+  if (!harness::read_file(dir + "\\test_app_log.txt", &text)) return records;
+  for (const auto &line : split(text, '\n')) {
+    if (line.empty()) continue;
+    Record record;
+    for (const auto &field : split(line, '\t')) {
+      const size_t eq = field.find('=');
+      record[field.substr(0, eq)] = field.substr(eq + 1);
+    }
+    records.push_back(record);
+  }
+  return records;
+}
+
+Launch Installation::run(const std::string &arguments, const std::string &start_dir,
+                         const std::wstring &launcher) const {
+  const std::wstring exe = launcher.empty() ? quarlo_path() : launcher;
+  harness::DialogWatcher watcher(harness::host_path(QUARLO_DIALOG_WATCHER));
+  std::wstring line = L"\"" + exe + L"\"";
+  if (!arguments.empty()) line += L" " + harness::widen(arguments);
+  const auto result =
+      harness::run_process(line, harness::widen(start_dir.empty() ? local() : start_dir));
+  Launch launch;
+  launch.exit_code = result.started ? result.exit_code : 0xFFFFFFFF;
+  launch.output = result.output;
+  launch.dialogs = watcher.stop();
+  return launch;
+}
+
+std::unique_ptr<harness::RunningProcess> Installation::start(const std::string &arguments,
+                                                           const std::string &start_dir) const {
+  std::wstring line = L"\"" + quarlo_path() + L"\"";
+  if (!arguments.empty()) line += L" " + harness::widen(arguments);
+  return std::make_unique<harness::RunningProcess>(
+      line, harness::widen(start_dir.empty() ? local() : start_dir));
+}
+
+bool Installation::wait_for_calls(const std::string &dir, size_t calls, unsigned timeout_ms) const {
+  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  while (log(dir).size() < calls) {
+    if (GetTickCount64() > deadline) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+std::string test_app_path() { return harness::narrow(harness::host_path(QUARLO_TEST_APP)); }
+std::wstring quarlo_path() { return harness::host_path(QUARLO_EXE); }
+
+std::vector<std::string> split(const std::string &text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1)
+    parts.push_back(text.substr(start, end - start));
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+std::string sha256_of_file(const std::string &path) {
+  std::string digest;
+  harness::read_file(path, &digest);
+  return digest.substr(0, 64);
+}
+
+}  // namespace scenario

@@ -1,0 +1,63 @@
+#pragma once
+// End-to-end scenarios: a real installation laid out in the Wine prefix, quarlo.exe run on it,
+// and what it left behind: exit code, standard output, dialogs, files, the library's log.
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace scenario {
+
+using Record = std::map<std::string, std::string>;
+
+struct Launch {
+  unsigned long exit_code = 0;
+  std::string output;
+  std::vector<harness::Dialog> dialogs;
+};
+
+extern const std::string kHashA;  // 64 hex digits naming the "current" build
+extern const std::string kHashB;
+
+class Installation {
+ public:
+  Installation();   // removes every Quarlo directory the launcher may look at
+  ~Installation();  // and again afterwards
+
+  // The launcher's data directories, without trailing backslash.
+  std::string program_files() const { return program_files_; }  // ...\Program Files\Quarlo
+  std::string program_data() const { return program_data_; }    // C:\ProgramData\Quarlo
+  std::string user_data() const { return user_data_; }          // %APPDATA%\Quarlo
+  std::string local() const { return local_.path(); }           // a fresh starting directory
+
+  void write_setup(const std::string &json);
+  // The test library as `so_name` in `dir`, with appdata.json naming it and a script.
+  void install_app(const std::string &dir, const std::vector<std::string> &script,
+                   const std::string &so_name = "app.dll", const std::string &hash = kHashA);
+  void write_appdata(const std::string &dir, const std::string &so_name, const std::string &hash);
+  void write_script(const std::string &dir, const std::vector<std::string> &script);
+  std::vector<Record> log(const std::string &dir) const;
+
+  // Starts quarlo.exe without waiting for it.
+  std::unique_ptr<harness::RunningProcess> start(const std::string &arguments = "",
+                                                 const std::string &start_dir = "") const;
+  // Waits until the library has logged `calls` calls in `dir` (it is then inside wx_main).
+  bool wait_for_calls(const std::string &dir, size_t calls, unsigned timeout_ms = 20000) const;
+
+  // Runs quarlo.exe (or another launcher) from `start_dir` with the given argument text.
+  Launch run(const std::string &arguments = "", const std::string &start_dir = "",
+             const std::wstring &launcher = L"") const;
+
+ private:
+  std::string program_files_, program_data_, user_data_;
+  harness::TempDir local_{"local"};
+};
+
+std::string test_app_path();  // the built test library (Wine path, UTF-8)
+std::wstring quarlo_path();   // the built quarlo.exe
+std::vector<std::string> split(const std::string &text, char separator);
+std::string sha256_of_file(const std::string &path);  // by the host's sha256sum, computed at build time
+
+}  // namespace scenario
