@@ -94,7 +94,11 @@ TEST(LaunchSequence, ReturningOneRelaunchesWithFreshSettings) {
 
 std::string numbered_arguments(int n) {
   std::string text;
-  for (int i = 1; i <= n; ++i) text += (i > 1 ? " a" : "a") + std::to_string(i);
+  for (int i = 1; i <= n; ++i) {
+    if (i > 1) text += ' ';
+    text += 'a';
+    text += std::to_string(i);
+  }
   return text;
 }
 
@@ -115,8 +119,10 @@ TEST(LaunchSequence, ArgumentListHoldsAtMost128Entries) {
     const int expected_count = std::min(c.arguments + 1 + (c.marker ? 1 : 0), 128);
     EXPECT_EQ(log[0].at("count"), std::to_string(expected_count));
     EXPECT_NE(entries[0].find("quarlo.exe"), std::string::npos);
-    for (int i = 1; i <= std::min(c.arguments, 127); ++i) EXPECT_EQ(entries[i], "a" + std::to_string(i));
-    if (c.marker) EXPECT_EQ(entries[c.arguments + 1], "LOADER_V15");
+    for (int i = 1; i <= std::min(c.arguments, 127); ++i) EXPECT_EQ(entries[i], std::string("a").append(std::to_string(i)));
+    if (c.marker) {
+      EXPECT_EQ(entries[c.arguments + 1], "LOADER_V15");
+    }
     for (int i = expected_count; i < 128; ++i) EXPECT_EQ(entries[i], "(null)") << i;
     EXPECT_EQ(log[0].at("list").find("LOADER_V15") != std::string::npos, c.marker);
   }

@@ -1,6 +1,7 @@
 #include "scenario.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 namespace scenario {
 

@@ -42,6 +42,9 @@ BOOL CALLBACK visit(HWND window, LPARAM param) {
   wchar_t class_name[64] = {};
   GetClassNameW(window, class_name, 64);
   if (wcscmp(class_name, L"#32770") != 0 || state->handled.count(window)) return TRUE;
+  // A box is found while it is still being built; its title and text are set by the time it
+  // becomes visible.
+  if (!IsWindowVisible(window)) return TRUE;
   const std::string record = utf8(window_text(window)) + '\x1f' + utf8(static_text(window)) + '\x1e';
   fwrite(record.data(), 1, record.size(), state->out);
   fflush(state->out);

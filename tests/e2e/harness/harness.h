@@ -8,6 +8,9 @@
 
 namespace harness {
 
+// True under Wine, where a few platform behaviours differ from Windows.
+bool running_under_wine();
+
 std::wstring widen(const std::string &utf8);
 std::string narrow(const std::wstring &wide);
 
