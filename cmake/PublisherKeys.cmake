@@ -117,3 +117,18 @@ if(WIN32 AND TARGET quarlo)
   quarlo_product_flags(quarlo_testkeys)
   quarlo_use_test_keys(quarlo_testkeys)
 endif()
+
+# quarlo_signed_copy(OUTPUT file INPUT file KEY name DEPENDS target): `file` signed by the test
+# key `name` with osslsigncode, made at build time.
+function(quarlo_signed_copy)
+  cmake_parse_arguments(S "" "OUTPUT;INPUT;KEY;DEPENDS" "" ${ARGN})
+  find_program(QUARLO_OSSLSIGNCODE osslsigncode REQUIRED)
+  get_filename_component(dir ${S_OUTPUT} DIRECTORY)
+  add_custom_command(OUTPUT ${S_OUTPUT}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${S_OUTPUT}
+    COMMAND ${QUARLO_OSSLSIGNCODE} sign -h sha256 -certs ${QUARLO_TEST_KEY_DIR}/${S_KEY}/cert.pem
+            -key ${QUARLO_TEST_KEY_DIR}/${S_KEY}/key.pem -in ${S_INPUT} -out ${S_OUTPUT}
+    DEPENDS ${S_DEPENDS} ${QUARLO_TEST_KEY_DIR}/${S_KEY}/cert.pem
+    COMMENT "Signing ${S_OUTPUT} with the test key ${S_KEY}" VERBATIM)
+endfunction()

@@ -54,12 +54,18 @@ void Installation::write_script(const std::string &dir, const std::vector<std::s
 }
 
 void Installation::install_app(const std::string &dir, const std::vector<std::string> &script,
-                               const std::string &so_name, const std::string &hash) {
+                               const std::string &so_name, const std::string &hash,
+                               const std::string &library) {
   SHCreateDirectoryExW(nullptr, harness::widen(dir).c_str(), nullptr);
-  CopyFileW(harness::widen(test_app_path()).c_str(), harness::widen(dir + "\\" + so_name).c_str(),
-            FALSE);
+  CopyFileW(harness::widen(library).c_str(), harness::widen(dir + "\\" + so_name).c_str(), FALSE);
   write_appdata(dir, so_name, hash);
   write_script(dir, script);
+}
+
+void Installation::install_skel(const std::string &skel_dir, const std::string &library,
+                                const std::string &hash, const std::vector<std::string> &script,
+                                const std::string &so_name) {
+  install_app(skel_dir, script, so_name, hash, library);
 }
 
 std::vector<Record> Installation::log(const std::string &dir) const {
@@ -94,8 +100,9 @@ Launch Installation::run(const std::string &arguments, const std::string &start_
 }
 
 std::unique_ptr<harness::RunningProcess> Installation::start(const std::string &arguments,
-                                                           const std::string &start_dir) const {
-  std::wstring line = L"\"" + quarlo_path() + L"\"";
+                                                           const std::string &start_dir,
+                                                           const std::wstring &launcher) const {
+  std::wstring line = L"\"" + (launcher.empty() ? quarlo_path() : launcher) + L"\"";
   if (!arguments.empty()) line += L" " + harness::widen(arguments);
   return std::make_unique<harness::RunningProcess>(
       line, harness::widen(start_dir.empty() ? local() : start_dir));
@@ -112,6 +119,22 @@ bool Installation::wait_for_calls(const std::string &dir, size_t calls, unsigned
 
 std::string test_app_path() { return harness::narrow(harness::host_path(QUARLO_TEST_APP)); }
 std::wstring quarlo_path() { return harness::host_path(QUARLO_EXE); }
+std::wstring testkeys_path() { return harness::host_path(QUARLO_TESTKEYS_EXE); }
+std::wstring signed_launcher() {
+  return harness::host_path(std::string(QUARLO_SIGNED_DIR) + "/quarlo_signed.exe");
+}
+std::string signed_app(const std::string &key) {
+  return harness::narrow(harness::host_path(std::string(QUARLO_SIGNED_DIR) + "/test_app_" + key + ".dll"));
+}
+
+bool flip_byte(const std::string &path, long offset) {
+  FILE *file = _wfopen(harness::widen(path).c_str(), L"r+b");
+  if (!file) return false;
+  bool ok = fseek(file, offset, SEEK_SET) == 0;
+  const int byte = ok ? fgetc(file) : EOF;
+  ok = ok && byte != EOF && fseek(file, offset, SEEK_SET) == 0 && fputc(byte ^ 0x5A, file) != EOF;
+  return fclose(file) == 0 && ok;
+}
 
 std::vector<std::string> split(const std::string &text, char separator) {
   std::vector<std::string> parts;

@@ -10,6 +10,12 @@
 
 namespace scenario {
 
+std::string test_app_path();  // the built test library (Wine path, UTF-8)
+std::string signed_app(const std::string &key);  // the test library signed by a test key
+std::wstring quarlo_path();      // the shipped launcher (production keys)
+std::wstring testkeys_path();    // the same launcher with the test keys, unsigned
+std::wstring signed_launcher();  // the test-key launcher signed by the pinned RSA-4096 test key
+
 using Record = std::map<std::string, std::string>;
 
 struct Launch {
@@ -35,14 +41,20 @@ class Installation {
   void write_setup(const std::string &json);
   // The test library as `so_name` in `dir`, with appdata.json naming it and a script.
   void install_app(const std::string &dir, const std::vector<std::string> &script,
-                   const std::string &so_name = "app.dll", const std::string &hash = kHashA);
+                   const std::string &so_name = "app.dll", const std::string &hash = kHashA,
+                   const std::string &library = test_app_path());
+  // A pristine copy: `library` as `so_name` in `skel_dir` with its appdata.json and script.
+  void install_skel(const std::string &skel_dir, const std::string &library,
+                    const std::string &hash = kHashB, const std::vector<std::string> &script = {"return=9"},
+                    const std::string &so_name = "app.dll");
   void write_appdata(const std::string &dir, const std::string &so_name, const std::string &hash);
   void write_script(const std::string &dir, const std::vector<std::string> &script);
   std::vector<Record> log(const std::string &dir) const;
 
-  // Starts quarlo.exe without waiting for it.
+  // Starts quarlo.exe (or another launcher) without waiting for it.
   std::unique_ptr<harness::RunningProcess> start(const std::string &arguments = "",
-                                                 const std::string &start_dir = "") const;
+                                                 const std::string &start_dir = "",
+                                                 const std::wstring &launcher = L"") const;
   // Waits until the library has logged `calls` calls in `dir` (it is then inside wx_main).
   bool wait_for_calls(const std::string &dir, size_t calls, unsigned timeout_ms = 20000) const;
 
@@ -55,9 +67,9 @@ class Installation {
   harness::TempDir local_{"local"};
 };
 
-std::string test_app_path();  // the built test library (Wine path, UTF-8)
-std::wstring quarlo_path();   // the built quarlo.exe
 std::vector<std::string> split(const std::string &text, char separator);
+// Changes one byte of a file in place (a signed file then no longer verifies).
+bool flip_byte(const std::string &path, long offset);
 std::string sha256_of_file(const std::string &path);  // by the host's sha256sum, computed at build time
 
 }  // namespace scenario

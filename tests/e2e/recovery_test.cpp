@@ -1,0 +1,197 @@
+// Recovery from the pristine skel copy: crash loops, missing settings, retries after a failed
+// load or entry, and every refusal. Recovery verifies the skel library's signature, so these
+// scenarios run the test-key launcher with skel libraries signed by a pinned test key.
+#include <gtest/gtest.h>
+
+#include "scenario.h"
+
+namespace {
+
+using scenario::Installation;
+using scenario::kHashA;
+using scenario::kHashB;
+
+const char *kReinstallText =
+    "Quarlo is either out of date or corrupt. Please try reinstalling from "
+    "https://quarlo.app/download.";
+constexpr unsigned long kAccessViolation = 0xC0000005;
+
+std::string counter_record(const std::string &hash, int count) {
+  return "{\n\t\"count\": " + std::to_string(count) + ",\n\t\"hash\": \"" + hash + "\"\n}";
+}
+
+std::string read(const std::string &path) {
+  std::string content;
+  return harness::read_file(path, &content) ? content : "(missing)";
+}
+
+// A data directory whose build is kHashA, with a signed kHashB build in skel under Program Files.
+struct Broken : Installation {
+  std::string data = user_data();
+  std::string skel = program_files() + "\\skel";
+  explicit Broken(const std::vector<std::string> &script = {"return=0"}) {
+    install_app(data, script);
+    install_skel(skel, scenario::signed_app("rsa4096"));
+  }
+  scenario::Launch launch(const std::string &arguments = "") const {
+    return run(arguments, "", scenario::testkeys_path());
+  }
+  bool restored() const { return read(data + "\\appdata.json") == read(skel + "\\appdata.json"); }
+};
+
+void expect_refusal(const scenario::Launch &launch, const char *title) {
+  EXPECT_EQ(launch.exit_code, 0u);
+  ASSERT_EQ(launch.dialogs.size(), 1u);
+  EXPECT_EQ(launch.dialogs[0].title, title);
+  EXPECT_EQ(launch.dialogs[0].text, kReinstallText);
+}
+
+TEST(Recovery, ThreeCrashesInARowRestoreSkelOnTheFourthLaunch) {
+  Broken install({"crash", "crash", "crash", "return=0"});
+  harness::write_file(install.data + "\\config.txt", "theme=dark");  // no final newline
+  for (int launch = 1; launch <= 3; ++launch) {
+    EXPECT_EQ(install.launch().exit_code, kAccessViolation);
+    EXPECT_EQ(read(install.data + "\\cc0.txt"), counter_record(kHashA, launch));
+  }
+  const auto launch = install.launch();
+  EXPECT_TRUE(launch.dialogs.empty());
+  EXPECT_EQ(launch.exit_code, 9u) << "the restored build ran (its script returns 9)";
+  EXPECT_TRUE(install.restored());
+  EXPECT_EQ(read(install.data + "\\config.txt"), "theme=dark\napp_block_hash=" + kHashA + "\n");
+  for (const char *name : {"cc0.txt", "cc1.txt", "cc2.txt"})
+    EXPECT_FALSE(harness::file_exists(install.data + "\\" + name)) << name;
+  const auto log = install.log(install.data);
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[3].at("hash"), scenario::sha256_of_file(QUARLO_TEST_APP_SHA256 ".rsa4096"));
+}
+
+TEST(Recovery, ACrashLoopOfAnotherModeCountsToo) {
+  Broken install;
+  harness::write_file(install.data + "\\cc1.txt", counter_record(kHashA, 3));
+  harness::write_file(install.data + "\\config.txt", "a=1\n");
+  const auto launch = install.launch();  // a normal launch, mode 0
+  EXPECT_EQ(launch.exit_code, 9u);
+  EXPECT_TRUE(install.restored());
+  EXPECT_FALSE(harness::file_exists(install.data + "\\cc1.txt"));
+  EXPECT_EQ(read(install.data + "\\config.txt"), "a=1\n\napp_block_hash=" + kHashA + "\n");
+}
+
+TEST(Recovery, TwoCrashesAreNotALoop) {
+  Broken install({"return=5"});
+  harness::write_file(install.data + "\\cc2.txt", counter_record(kHashA, 2));
+  EXPECT_EQ(install.launch().exit_code, 5u);
+  EXPECT_FALSE(install.restored());
+  EXPECT_TRUE(harness::file_exists(install.data + "\\cc2.txt")) << "another mode's record stays";
+}
+
+TEST(Recovery, MissingSettingsAreRestoredAndTheNextLaunchLoads) {
+  Broken install;
+  DeleteFileW(harness::widen(install.data + "\\appdata.json").c_str());
+  const auto first = install.launch();
+  EXPECT_EQ(first.exit_code, 2u);
+  EXPECT_TRUE(first.dialogs.empty());
+  EXPECT_TRUE(install.log(install.data).empty()) << "nothing is loaded after such a recovery";
+  EXPECT_TRUE(install.restored());
+  EXPECT_FALSE(harness::file_exists(install.data + "\\config.txt"))
+      << "no build was known, so none is blocked";
+  EXPECT_EQ(install.launch().exit_code, 9u);
+}
+
+TEST(Recovery, AMissingDataDirectoryIsCreatedAndFilled) {
+  Installation install;
+  install.install_skel(install.program_files() + "\\skel", scenario::signed_app("rsa4096"));
+  EXPECT_EQ(install.run("", "", scenario::testkeys_path()).exit_code, 2u);
+  EXPECT_TRUE(harness::file_exists(install.user_data() + "\\app.dll"));
+  EXPECT_EQ(install.run("", "", scenario::testkeys_path()).exit_code, 9u);
+}
+
+TEST(Recovery, SkelInsideTheDataDirectoryComesFirst) {
+  Broken install;
+  DeleteFileW(harness::widen(install.data + "\\appdata.json").c_str());
+  install.install_skel(install.data + "\\skel", scenario::signed_app("rsa2048"), kHashB, {"return=12"});
+  EXPECT_EQ(install.launch().exit_code, 2u);
+  EXPECT_EQ(read(install.data + "\\test_app_script.txt"), "return=12\n");
+  EXPECT_EQ(install.launch().exit_code, 12u);
+}
+
+TEST(Recovery, OnlyTopLevelSkelFilesAreCopiedAndOthersStay) {
+  Broken install;
+  DeleteFileW(harness::widen(install.data + "\\appdata.json").c_str());
+  CreateDirectoryW(harness::widen(install.skel + "\\plugins").c_str(), nullptr);
+  harness::write_file(install.skel + "\\plugins\\extra.dll", "x");
+  harness::write_file(install.data + "\\user-notes.txt", "keep me");
+  harness::write_file(install.data + "\\lock", "");
+  harness::write_file(install.data + "\\lock_client", "");
+  EXPECT_EQ(install.launch().exit_code, 2u);
+  EXPECT_FALSE(harness::file_exists(install.data + "\\plugins"));
+  EXPECT_EQ(read(install.data + "\\user-notes.txt"), "keep me");
+  EXPECT_FALSE(harness::file_exists(install.data + "\\lock"));
+  EXPECT_FALSE(harness::file_exists(install.data + "\\lock_client"));
+}
+
+TEST(Recovery, AFailedLoadOrEntryRecoversOnceAndTriesAgain) {
+  {
+    Broken install;
+    harness::write_file(install.data + "\\app.dll", "not a library");
+    EXPECT_EQ(install.launch().exit_code, 9u);
+    EXPECT_EQ(install.log(install.data).size(), 1u);
+    EXPECT_EQ(read(install.data + "\\config.txt"), "\napp_block_hash=" + kHashA + "\n")
+        << "exactly one recovery";
+  }
+  {
+    Broken install;
+    CopyFileW(harness::host_path(QUARLO_NO_ENTRY_APP).c_str(),
+              harness::widen(install.data + "\\app.dll").c_str(), FALSE);
+    EXPECT_EQ(install.launch().exit_code, 9u);
+    EXPECT_EQ(read(install.data + "\\config.txt"), "\napp_block_hash=" + kHashA + "\n");
+  }
+}
+
+TEST(Recovery, RefusedWhenSkelIsMissingOrBroken) {
+  for (const char *skel_settings : {(const char *)nullptr, "{\"so_name\": \"app.dll\"}", "not json"}) {
+    SCOPED_TRACE(skel_settings ? skel_settings : "(no skel)");
+    Broken install;
+    if (skel_settings)
+      harness::write_file(install.skel + "\\appdata.json", skel_settings);
+    else
+      harness::remove_tree(install.skel);
+    DeleteFileW(harness::widen(install.data + "\\appdata.json").c_str());
+    expect_refusal(install.launch(), "File System Error - Skel Missing or Broken");
+    EXPECT_FALSE(harness::file_exists(install.data + "\\appdata.json"));
+  }
+}
+
+TEST(Recovery, RefusedWhenSkelIsTheCrashingBuild) {
+  Broken install;
+  install.write_appdata(install.skel, "app.dll", kHashA);
+  harness::write_file(install.data + "\\cc0.txt", counter_record(kHashA, 3));
+  const std::string before = read(install.data + "\\app.dll");
+  expect_refusal(install.launch(), "File System Error - Skel Crash");
+  EXPECT_EQ(read(install.data + "\\app.dll"), before) << "nothing copied";
+  EXPECT_FALSE(harness::file_exists(install.data + "\\config.txt"));
+}
+
+TEST(Recovery, RefusedWhenTheSkelLibraryIsNotSignedByAPinnedKey) {
+  for (const std::string &library : {scenario::test_app_path(), scenario::signed_app("unpinned")}) {
+    Broken install;
+    install.install_skel(install.skel, library);
+    DeleteFileW(harness::widen(install.data + "\\appdata.json").c_str());
+    expect_refusal(install.launch(), "File System Error - Skel Signature");
+    EXPECT_FALSE(harness::file_exists(install.data + "\\appdata.json"));
+  }
+}
+
+TEST(Recovery, RefusedWhileTheApplicationHoldsItsLockFile) {
+  Broken install;
+  DeleteFileW(harness::widen(install.data + "\\appdata.json").c_str());
+  harness::write_file(install.data + "\\lock", "");
+  // Held open the way a running application would: no delete sharing.
+  HANDLE held = CreateFileW(harness::widen(install.data + "\\lock").c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  expect_refusal(install.launch(), "File System Error - Lockfile");
+  CloseHandle(held);
+  EXPECT_FALSE(harness::file_exists(install.data + "\\appdata.json")) << "nothing copied";
+}
+
+}  // namespace
