@@ -147,6 +147,22 @@ TEST(Recovery, AFailedLoadOrEntryRecoversOnceAndTriesAgain) {
   }
 }
 
+TEST(Recovery, ALibraryThatStaysUnlockableEndsWithTwoAfterOneRecovery) {
+  Broken install;
+  // Another writer keeps the library from being locked against writing, before and after the
+  // recovery.
+  HANDLE writer = CreateFileW(harness::widen(install.data + "\\app.dll").c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  const auto launch = install.launch();
+  CloseHandle(writer);
+  EXPECT_EQ(launch.exit_code, 2u);
+  EXPECT_TRUE(launch.dialogs.empty());
+  EXPECT_TRUE(install.log(install.data).empty());
+  EXPECT_EQ(read(install.data + "\\config.txt"), "\napp_block_hash=" + kHashA + "\n")
+      << "exactly one recovery";
+}
+
 TEST(Recovery, RefusedWhenSkelIsMissingOrBroken) {
   for (const char *skel_settings : {(const char *)nullptr, "{\"so_name\": \"app.dll\"}", "not json"}) {
     SCOPED_TRACE(skel_settings ? skel_settings : "(no skel)");
