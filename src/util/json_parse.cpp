@@ -182,6 +182,18 @@ bool parse_string_value(json_lexer *lexer, json_ref target) {
   return true;
 }
 
+// After an element or member: a comma goes on, the closing bracket ends the container (closed),
+// anything else is an error.
+bool after_item(json_lexer *lexer, char closer, bool *closed) {
+  skip_space(lexer);
+  if (lexer->cursor < lexer->end && (*lexer->cursor == closer || *lexer->cursor == ',')) {
+    *closed = *lexer->cursor == closer;
+    ++lexer->cursor;
+    return true;
+  }
+  return fail(lexer, kExpectedComma);
+}
+
 bool parse_array(json_lexer *lexer, json_ref target) {
   ++lexer->cursor;
   json_cell *cell = json_resolve(target);
@@ -197,19 +209,9 @@ bool parse_array(json_lexer *lexer, json_ref target) {
     const json_ref element = json_array_at(target, i);
     if (!element.doc) return fail(lexer, kNoMemory);
     if (!json_parse_nested(lexer, element)) return false;
-    skip_space(lexer);
-    if (lexer->cursor < lexer->end) {
-      const char c = *lexer->cursor;
-      if (c == ']') {
-        ++lexer->cursor;
-        return true;
-      }
-      if (c == ',') {
-        ++lexer->cursor;
-        continue;
-      }
-    }
-    return fail(lexer, kExpectedComma);
+    bool closed = false;
+    if (!after_item(lexer, ']', &closed)) return false;
+    if (closed) return true;
   }
 }
 
@@ -250,19 +252,9 @@ bool parse_object(json_lexer *lexer, json_ref target) {
                                   : json_obj_at_u64(target, number_key, &value);
     if (!added) return fail(lexer, kNoMemory);
     if (!json_parse_nested(lexer, value)) return false;
-    skip_space(lexer);
-    if (lexer->cursor < lexer->end) {
-      const char c = *lexer->cursor;
-      if (c == '}') {
-        ++lexer->cursor;
-        return true;
-      }
-      if (c == ',') {
-        ++lexer->cursor;
-        continue;
-      }
-    }
-    return fail(lexer, kExpectedComma);
+    bool closed = false;
+    if (!after_item(lexer, '}', &closed)) return false;
+    if (closed) return true;
   }
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "src/util/json.h"
+#include "src/util/pow2.h"
 #include "src/util/logfatal.h"
 
 namespace {
@@ -42,21 +43,11 @@ void store_u64(json_cell *cell, uint64_t bits) {
 
 uint64_t load_u64(const json_cell *cell) { return uint64_t(cell->w3) << 32 | cell->w2; }
 
-uint32_t round_up_pow2(uint32_t need) {
-  uint32_t v = need - 1;
-  v |= v >> 1;
-  v |= v >> 2;
-  v |= v >> 4;
-  v |= v >> 8;
-  v |= v >> 16;
-  return v + 1;
-}
-
 // Makes the arena at least need bytes large; used is not touched.
 bool ensure_capacity(json_doc *doc, uint64_t need) {
   if (need <= doc->capacity) return true;
   if (need > kMaxArena) return false;
-  const uint32_t capacity = round_up_pow2(static_cast<uint32_t>(need));
+  const uint32_t capacity = util_round_up_pow2(static_cast<uint32_t>(need));
   auto *arena = static_cast<uint8_t *>(realloc(doc->arena, capacity));
   if (!arena) return false;
   doc->arena = arena;
@@ -327,7 +318,7 @@ json_ref json_array_at(json_ref ref, uint32_t index) {
   if (index >= array->w2) {
     // No block above 2^27 cells fits a 2 GiB arena.
     if (index >= (1u << 27)) return kInvalid;
-    uint32_t cells = round_up_pow2(index + 1);
+    uint32_t cells = util_round_up_pow2(index + 1);
     if (cells < kMinArrayCells) cells = kMinArrayCells;
     const uint32_t array_offset = offset_of(ref.doc, array);
     if (!json_array_grow(ref, cells)) return kInvalid;

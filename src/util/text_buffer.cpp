@@ -1,5 +1,6 @@
 // Growing byte buffer: capacity doubles in powers of two from 4096.
 #include "src/util/text_buffer.h"
+#include "src/util/pow2.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,24 +15,13 @@ constexpr uint32_t kMinCapacity = 4096;
 // The largest power of two a 32-bit capacity can hold.
 constexpr uint32_t kMaxCapacity = 0x80000000u;
 
-// Smallest power of two not below need (need > 0), on 32 bits.
-uint32_t round_up_pow2(uint32_t need) {
-  uint32_t v = need - 1;
-  v |= v >> 1;
-  v |= v >> 2;
-  v |= v >> 4;
-  v |= v >> 8;
-  v |= v >> 16;
-  return v + 1;
-}
-
 // Grows the buffer to hold need bytes. There is no failure result: callers never test for one,
 // so exhausted memory (or a size beyond 32 bits) ends the process instead of writing through a
 // null buffer.
 void grow(text_buf *buf, uint64_t need) {
   if (need <= text_capacity(buf)) return;
   if (need > kMaxCapacity) util_logfatal(kSource, __LINE__, "text buffer would exceed 2 GiB");
-  uint32_t capacity = round_up_pow2(static_cast<uint32_t>(need));
+  uint32_t capacity = util_round_up_pow2(static_cast<uint32_t>(need));
   if (capacity < kMinCapacity) capacity = kMinCapacity;
   char *data = static_cast<char *>(realloc(buf->data, capacity));
   if (!data) util_logfatal(kSource, __LINE__, "'realloc' failed to grow a text buffer");
