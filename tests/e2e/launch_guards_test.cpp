@@ -31,6 +31,16 @@ TEST(LaunchGuards, LocalLayoutWithoutSkelLoadsWithoutCounterCheck) {
       << "the record of the launch is deleted when wx_main returns";
 }
 
+TEST(LaunchGuards, AnIpcLaunchFromASharedDataDirectoryTakesNoShortcut) {
+  Installation install;
+  const std::string dir = install.user_data();
+  install.install_app(dir, {"return=3"});
+  harness::write_file(dir + "\\cc0.txt", counter_record(kHashA, 3));
+  EXPECT_EQ(install.run("QUARLO_IPC_x", dir).exit_code, 7002u)
+      << "started in the per-user data directory, the counters are checked";
+  EXPECT_EQ(install.run("", dir).exit_code, 3u) << "a normal launch from there loads at once";
+}
+
 TEST(LaunchGuards, LibraryNamesMustBePlainDllNames) {
   {
     Installation install;
