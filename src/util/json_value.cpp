@@ -107,10 +107,11 @@ uint32_t value_slot_offset(const json_cell *object, uint32_t slot) {
   return object->w1 + 16 * (object->w2 + slot);
 }
 
-// Linear probing from hash. Keys compare by stored hash, then by their whole length: keys that
-// hold NUL bytes (from \u0000) and differ after one stay distinct members.
-bool find_str(json_doc *doc, const json_cell *object, const char *key, uint32_t length,
-              uint32_t hash, uint32_t *slot) {
+// Linear probing from hash over the object's key slots: the slot holding a key of `kind` that
+// `matches`, or else the first vacated slot passed, or else the empty slot that ends the probe.
+template <typename Matches>
+bool probe(json_doc *doc, const json_cell *object, uint32_t hash, uint8_t kind, Matches matches,
+           uint32_t *slot) {
   const uint32_t size = object->w2;
   if (size == 0) return false;
   const uint32_t mask = size - 1;
@@ -122,8 +123,8 @@ bool find_str(json_doc *doc, const json_cell *object, const char *key, uint32_t 
       *slot = removed != UINT32_MAX ? removed : s;
       return true;
     }
-    if (k->kind == JSON_STRING) {
-      if (k->w2 == hash && k->w3 == length && memcmp(doc->arena + k->w1, key, length) == 0) {
+    if (k->kind == kind) {
+      if (matches(k)) {
         *slot = s;
         return true;
       }
@@ -134,29 +135,22 @@ bool find_str(json_doc *doc, const json_cell *object, const char *key, uint32_t 
   return false;
 }
 
+// String keys compare by stored hash, then by their whole length: keys that hold NUL bytes (from
+// \u0000) and differ after one stay distinct members.
+bool find_str(json_doc *doc, const json_cell *object, const char *key, uint32_t length,
+              uint32_t hash, uint32_t *slot) {
+  return probe(
+      doc, object, hash, JSON_STRING,
+      [&](const json_cell *k) {
+        return k->w2 == hash && k->w3 == length && memcmp(doc->arena + k->w1, key, length) == 0;
+      },
+      slot);
+}
+
 bool find_u64(json_doc *doc, const json_cell *object, uint64_t key, uint32_t *slot) {
-  const uint32_t size = object->w2;
-  if (size == 0) return false;
-  const uint32_t mask = size - 1;
-  const uint32_t hash = hash_u64(key);
-  uint32_t removed = UINT32_MAX;
-  for (uint32_t i = 0; i < size; ++i) {
-    const uint32_t s = (hash + i) & mask;
-    const json_cell *k = cell_at(doc, key_slot_offset(object, s));
-    if (k->kind == JSON_NULL) {
-      *slot = removed != UINT32_MAX ? removed : s;
-      return true;
-    }
-    if (k->kind == JSON_UINT64) {
-      if (load_u64(k) == key) {
-        *slot = s;
-        return true;
-      }
-    } else if (k->kind == JSON_REMOVED && removed == UINT32_MAX) {
-      removed = s;
-    }
-  }
-  return false;
+  return probe(
+      doc, object, hash_u64(key), JSON_UINT64,
+      [&](const json_cell *k) { return load_u64(k) == key; }, slot);
 }
 
 // The text of a string key cell, or the empty text for anything else.
