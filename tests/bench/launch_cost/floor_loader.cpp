@@ -1,5 +1,7 @@
 // The work a launcher cannot avoid: read the whole library once and take its SHA-256 with
-// BCrypt, then load it and call wx_main with the digest.
+// BCrypt, then load it and call wx_main with the digest. Built with LAUNCH_COST_FLOOR_VERIFY it
+// is the floor of a signed launcher: it also checks the Authenticode signatures of itself and of
+// the library, and refuses to go on when either does not verify.
 #include <windows.h>
 
 // After windows.h, whose base types it needs.
@@ -43,7 +45,6 @@ bool sha256_file(const wchar_t *path, char *hex /* 65 bytes */) {
 
 #ifdef LAUNCH_COST_FLOOR_VERIFY
 // Authenticode check as a launcher makes it: hash only, no revocation, state closed again.
-// Only meaningful once the library and this program are signed; unsigned files fail early.
 LONG verify_trust(const wchar_t *path) {
   WINTRUST_FILE_INFO file_info = {};
   file_info.cbStruct = sizeof file_info;
@@ -74,12 +75,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (!sha256_file(library, hex)) return 13;
 
 #ifdef LAUNCH_COST_FLOOR_VERIFY
-  // Signature checks of this program and of the library. Their results do not stop the
-  // measurement: only their cost is of interest here.
+  // In the order a signed launcher checks: itself, then the library. An unsigned or altered file
+  // fails early and would make the floor look cheaper than it is, so a failure ends the run.
   wchar_t self[1024];
   const DWORD self_length = GetModuleFileNameW(nullptr, self, 1024);
-  if (self_length > 0 && self_length < 1024) verify_trust(self);
-  verify_trust(library);
+  if (self_length == 0 || self_length >= 1024 || verify_trust(self) != 0) return 14;
+  if (verify_trust(library) != 0) return 15;
 #endif
 
   HMODULE module = LoadLibraryW(library);

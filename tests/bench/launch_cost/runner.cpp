@@ -2,10 +2,19 @@
 // with a layout directory (appdata.json and the application library) as its current directory,
 // and reads back how long after the creation of the process wx_main was entered.
 //
+// Two configurations are measured in the same run, their launches interleaved: unsigned (the
+// given quarlo.exe, minimal loader and floor over unsigned libraries) and, when the signed
+// programs are given, signed (a signed launcher, the minimal loader and a signed floor that
+// verifies itself and the library, over signed libraries). Before measuring, both verifying
+// programs must refuse a signed library altered after signing: the signed figures are then known
+// to include the signature checks.
+//
 // launch_cost_bench --quarlo EXE --minimal EXE --floor EXE --library DLL [--library DLL...]
+//                   [--signed-quarlo EXE --signed-floor EXE --signed-library DLL...]
 //                   [--repeat N] [--timeout SECONDS]
-// Paths may be Linux paths of the build tree. Exits with 1 when some program never reached
-// wx_main or handed it a wrong hash, after printing the table.
+// Paths may be Linux paths of the build tree. Exits with 1, after printing the tables, when some
+// program never reached wx_main or handed it a wrong hash, or a verifying program did not refuse
+// the altered library.
 #include <windows.h>
 
 // After windows.h, whose base types it needs.
@@ -21,6 +30,9 @@
 #include "launch_cost.h"
 
 namespace {
+
+// The verifying floor's exit code when the library's signature does not verify.
+constexpr DWORD kFloorRefusedLibrary = 15;
 
 struct Loader {
   const char *name;
@@ -39,10 +51,25 @@ struct Cell {
   std::string failure;  // why this combination stopped being measured; empty while it works
 };
 
-struct Outcome {
-  bool ok = false;
+// Three loaders (quarlo, minimal, floor) over one kind of library; cells[layout][loader].
+struct Configuration {
+  const char *name;
+  const char *heading;
+  std::vector<Loader> loaders;
+  std::vector<std::string> libraries;
+  std::vector<Layout> layouts;
+  std::vector<std::vector<Cell>> cells;
+};
+
+// What one start of a loader left behind.
+struct Run {
+  bool started = false;
+  bool timed_out = false;
+  bool entered = false;  // wx_main wrote its line
+  DWORD exit_code = 0;
   double ms = 0;
-  std::string failure;
+  std::string hash;
+  std::string start_error;
 };
 
 std::wstring windows_path(const std::string &path) {
@@ -68,13 +95,8 @@ bool sha256_hex(const std::string &content, std::string *hex) {
   return ok;
 }
 
-// Copies the library into a fresh directory beside an appdata.json that names it.
-bool make_layout(const std::string &library, const std::string &dir, Layout *layout) {
-  std::string content;
-  if (!harness::read_file(library, &content)) {
-    fprintf(stderr, "cannot read %s\n", library.c_str());
-    return false;
-  }
+// Writes the library into a fresh directory beside an appdata.json that names it.
+bool make_layout(const std::string &content, const std::string &dir, Layout *layout) {
   layout->dir = dir;
   layout->bytes = content.size();
   if (!CreateDirectoryW(harness::widen(dir).c_str(), nullptr) ||
@@ -89,8 +111,23 @@ bool make_layout(const std::string &library, const std::string &dir, Layout *lay
   return true;
 }
 
-Outcome run_once(const Loader &loader, const Layout &layout, DWORD timeout_ms) {
-  Outcome outcome;
+bool make_layouts(const harness::TempDir &root, Configuration *config) {
+  config->layouts.resize(config->libraries.size());
+  for (size_t i = 0; i < config->libraries.size(); ++i) {
+    std::string content;
+    if (!harness::read_file(config->libraries[i], &content)) {
+      fprintf(stderr, "cannot read %s\n", config->libraries[i].c_str());
+      return false;
+    }
+    const std::string dir = root.file(config->name + std::to_string(i));
+    if (!make_layout(content, dir, &config->layouts[i])) return false;
+  }
+  config->cells.assign(config->layouts.size(), std::vector<Cell>(config->loaders.size()));
+  return true;
+}
+
+Run run_once(const Loader &loader, const Layout &layout, DWORD timeout_ms) {
+  Run run;
   const std::string result_path = layout.dir + "\\" + harness::narrow(LAUNCH_COST_RESULT_FILE);
   DeleteFileW(harness::widen(result_path).c_str());
 
@@ -100,44 +137,99 @@ Outcome run_once(const Loader &loader, const Layout &layout, DWORD timeout_ms) {
   PROCESS_INFORMATION info = {};
   if (!CreateProcessW(loader.exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       harness::widen(layout.dir).c_str(), &startup, &info)) {
-    outcome.failure = "cannot start it (error " + std::to_string(GetLastError()) + ")";
-    return outcome;
+    run.start_error = "cannot start it (error " + std::to_string(GetLastError()) + ")";
+    return run;
   }
+  run.started = true;
   CloseHandle(info.hThread);
-  bool timed_out = false;
   if (WaitForSingleObject(info.hProcess, timeout_ms) != WAIT_OBJECT_0) {
     // Most likely a message box that nobody will answer.
     TerminateProcess(info.hProcess, 0xDEAD);
     WaitForSingleObject(info.hProcess, INFINITE);
-    timed_out = true;
+    run.timed_out = true;
   }
-  DWORD exit_code = 0;
-  GetExitCodeProcess(info.hProcess, &exit_code);
+  GetExitCodeProcess(info.hProcess, &run.exit_code);
   CloseHandle(info.hProcess);
 
   std::string content;
   long long entry_us = 0;
   char hash[80] = {};
-  const bool entered = harness::read_file(result_path, &content) &&
-                       sscanf(content.c_str(), "entry_us=%lld hash=%79s", &entry_us, hash) == 2;
+  run.entered = harness::read_file(result_path, &content) &&
+                sscanf(content.c_str(), "entry_us=%lld hash=%79s", &entry_us, hash) == 2;
+  run.ms = double(entry_us) / 1000.0;
+  run.hash = hash;
+  return run;
+}
+
+// Why a run is not a good launch of the library; empty when it is.
+std::string failure_of(const Run &run, const Loader &loader, const Layout &layout,
+                       DWORD timeout_ms) {
+  if (!run.started) return run.start_error;
   char text[256];
-  if (timed_out) {
+  if (run.timed_out) {
     snprintf(text, sizeof text, "still running after %lu s, terminated%s", timeout_ms / 1000,
-             entered ? "" : "; wx_main was never entered");
-    outcome.failure = text;
-  } else if (!entered) {
-    snprintf(text, sizeof text, "wx_main was never entered (exit code %lu)", exit_code);
-    outcome.failure = text;
-  } else if (exit_code != 0) {
-    snprintf(text, sizeof text, "exit code %lu although wx_main returned 0", exit_code);
-    outcome.failure = text;
-  } else if (loader.hashes && layout.hash != hash) {
-    outcome.failure = "handed wx_main the hash " + std::string(hash) + ", expected " + layout.hash;
-  } else {
-    outcome.ok = true;
-    outcome.ms = double(entry_us) / 1000.0;
+             run.entered ? "" : "; wx_main was never entered");
+    return text;
   }
-  return outcome;
+  if (!run.entered) {
+    snprintf(text, sizeof text, "wx_main was never entered (exit code %lu)", run.exit_code);
+    return text;
+  }
+  if (run.exit_code != 0) {
+    snprintf(text, sizeof text, "exit code %lu although wx_main returned 0", run.exit_code);
+    return text;
+  }
+  if (loader.hashes && layout.hash != run.hash)
+    return "handed wx_main the hash " + run.hash + ", expected " + layout.hash;
+  return "";
+}
+
+std::string describe(const Run &run, const std::vector<harness::Dialog> *dialogs) {
+  if (!run.started) return run.start_error;
+  std::string text = run.entered ? "entered wx_main" : "wx_main not entered";
+  if (run.timed_out) return text + ", terminated after the timeout";
+  text += ", exit code " + std::to_string(run.exit_code);
+  if (dialogs) {
+    if (dialogs->empty()) text += ", no message box";
+    for (const harness::Dialog &dialog : *dialogs) text += ", message box \"" + dialog.title + "\"";
+  }
+  return text;
+}
+
+// The signed launcher and the verifying floor must both refuse the first signed library with one
+// byte changed after signing: the launcher with "Signature Failure" and without entering
+// wx_main, the floor with its refusal code. Otherwise they would be measured without the checks.
+bool refuses_altered_library(const Configuration &config, const harness::TempDir &root,
+                             DWORD timeout_ms) {
+  std::string content;
+  if (!harness::read_file(config.libraries[0], &content) || content.size() < 2) {
+    printf("cannot read %s\n", config.libraries[0].c_str());
+    return false;
+  }
+  // The middle of the file lies in the padding, which the signature covers.
+  content[content.size() / 2] ^= 0x01;
+  Layout altered;
+  if (!make_layout(content, root.file("altered"), &altered)) return false;
+
+  harness::DialogWatcher watcher(harness::host_path(QUARLO_DIALOG_WATCHER));
+  if (!watcher.running()) {
+    printf("cannot start the dialog watcher\n");
+    return false;
+  }
+  const Run launcher = run_once(config.loaders[0], altered, timeout_ms);
+  const std::vector<harness::Dialog> dialogs = watcher.stop();
+  const Run floor = run_once(config.loaders[2], altered, timeout_ms);
+
+  const bool launcher_refused = launcher.started && !launcher.timed_out && !launcher.entered &&
+                                dialogs.size() == 1 && dialogs[0].title == "Signature Failure";
+  const bool floor_refused = floor.started && !floor.timed_out && !floor.entered &&
+                             floor.exit_code == kFloorRefusedLibrary;
+  printf("A signed library with one byte changed after signing:\n");
+  printf("  %-7s %s: %s\n", config.loaders[0].name, launcher_refused ? "refused" : "NOT REFUSED",
+         describe(launcher, &dialogs).c_str());
+  printf("  %-7s %s: %s\n", config.loaders[2].name, floor_refused ? "refused" : "NOT REFUSED",
+         describe(floor, nullptr).c_str());
+  return launcher_refused && floor_refused;
 }
 
 double median(std::vector<double> values) {
@@ -160,19 +252,75 @@ std::string ratio_text(const Cell &a, const Cell &b) {
   return text;
 }
 
+double megabytes(const Layout &layout) { return double(layout.bytes) / (1 << 20); }
+
+// The table of medians and ratios, the ranges, and what could not be measured. False when
+// something could not.
+bool print_configuration(const Configuration &config) {
+  printf("%s\n", config.heading);
+  printf("%10s %10s %10s %10s %16s %14s\n", "library", "quarlo", "minimal", "floor",
+         "quarlo/minimal", "quarlo/floor");
+  for (size_t l = 0; l < config.layouts.size(); ++l) {
+    char size[32];
+    snprintf(size, sizeof size, "%.1f MB", megabytes(config.layouts[l]));
+    const std::vector<Cell> &row = config.cells[l];
+    printf("%10s %10s %10s %10s %16s %14s\n", size, cell_text(row[0]).c_str(),
+           cell_text(row[1]).c_str(), cell_text(row[2]).c_str(), ratio_text(row[0], row[1]).c_str(),
+           ratio_text(row[0], row[2]).c_str());
+  }
+  printf("range (min-max, ms):\n");
+  for (size_t l = 0; l < config.layouts.size(); ++l) {
+    printf("%7.1f MB", megabytes(config.layouts[l]));
+    for (size_t p = 0; p < config.loaders.size(); ++p) {
+      const std::vector<double> &ms = config.cells[l][p].ms;
+      if (ms.empty()) continue;
+      printf("   %s %.1f-%.1f", config.loaders[p].name, *std::min_element(ms.begin(), ms.end()),
+             *std::max_element(ms.begin(), ms.end()));
+    }
+    printf("\n");
+  }
+  bool complete = true;
+  for (size_t l = 0; l < config.layouts.size(); ++l) {
+    for (size_t p = 0; p < config.loaders.size(); ++p) {
+      const Cell &cell = config.cells[l][p];
+      if (cell.failure.empty()) continue;
+      if (complete) printf("not measured:\n");
+      complete = false;
+      printf("  %s, %.1f MB library, after %zu good runs: %s\n", config.loaders[p].name,
+             megabytes(config.layouts[l]), cell.ms.size(), cell.failure.c_str());
+    }
+  }
+  printf("\n");
+  return complete;
+}
+
 int usage() {
   fprintf(stderr,
           "usage: launch_cost_bench --quarlo EXE --minimal EXE --floor EXE --library DLL "
-          "[--library DLL...] [--repeat N] [--timeout SECONDS]\n");
+          "[--library DLL...] [--signed-quarlo EXE --signed-floor EXE --signed-library DLL...] "
+          "[--repeat N] [--timeout SECONDS]\n");
   return 2;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t **argv) {
-  std::vector<Loader> loaders = {
-      {"quarlo", L"", true}, {"minimal", L"", false}, {"floor", L"", true}};
-  std::vector<std::string> libraries;
+  Configuration unsigned_config = {
+      "unsigned",
+      "Unsigned: quarlo.exe with the production keys, whose own signature does not verify, so\n"
+      "it checks no library; floor: read and SHA-256 the library, load it, call wx_main",
+      {{"quarlo", L"", true}, {"minimal", L"", false}, {"floor", L"", true}},
+      {},
+      {},
+      {}};
+  Configuration signed_config = {
+      "signed",
+      "Signed with the pinned rsa4096 test key (test-key quarlo, libraries, floor): quarlo and\n"
+      "the floor check their own signature and the library's, hash only, no revocation",
+      {{"quarlo", L"", true}, {"minimal", L"", false}, {"floor", L"", true}},
+      {},
+      {},
+      {}};
   int repeat = 15;
   DWORD timeout_ms = 30000;
   for (int i = 1; i < argc; ++i) {
@@ -180,13 +328,19 @@ int wmain(int argc, wchar_t **argv) {
     if (i + 1 >= argc) return usage();
     const std::string value = harness::narrow(argv[++i]);
     if (flag == L"--quarlo") {
-      loaders[0].exe = windows_path(value);
+      unsigned_config.loaders[0].exe = windows_path(value);
     } else if (flag == L"--minimal") {
-      loaders[1].exe = windows_path(value);
+      unsigned_config.loaders[1].exe = signed_config.loaders[1].exe = windows_path(value);
     } else if (flag == L"--floor") {
-      loaders[2].exe = windows_path(value);
+      unsigned_config.loaders[2].exe = windows_path(value);
     } else if (flag == L"--library") {
-      libraries.push_back(harness::narrow(windows_path(value)));
+      unsigned_config.libraries.push_back(harness::narrow(windows_path(value)));
+    } else if (flag == L"--signed-quarlo") {
+      signed_config.loaders[0].exe = windows_path(value);
+    } else if (flag == L"--signed-floor") {
+      signed_config.loaders[2].exe = windows_path(value);
+    } else if (flag == L"--signed-library") {
+      signed_config.libraries.push_back(harness::narrow(windows_path(value)));
     } else if (flag == L"--repeat") {
       repeat = atoi(value.c_str());
     } else if (flag == L"--timeout") {
@@ -195,67 +349,51 @@ int wmain(int argc, wchar_t **argv) {
       return usage();
     }
   }
-  if (libraries.empty() || repeat < 1 || timeout_ms == 0) return usage();
-  for (const Loader &loader : loaders)
+  if (unsigned_config.libraries.empty() || repeat < 1 || timeout_ms == 0) return usage();
+  for (const Loader &loader : unsigned_config.loaders)
     if (loader.exe.empty()) return usage();
+  const bool with_signed = !signed_config.loaders[0].exe.empty() ||
+                           !signed_config.loaders[2].exe.empty() ||
+                           !signed_config.libraries.empty();
+  if (with_signed && (signed_config.loaders[0].exe.empty() ||
+                      signed_config.loaders[2].exe.empty() || signed_config.libraries.empty()))
+    return usage();
+
+  std::vector<Configuration *> configs = {&unsigned_config};
+  if (with_signed) configs.push_back(&signed_config);
 
   harness::TempDir root("launch-cost");
-  std::vector<Layout> layouts(libraries.size());
-  for (size_t i = 0; i < libraries.size(); ++i)
-    if (!make_layout(libraries[i], root.file("layout" + std::to_string(i)), &layouts[i])) return 2;
+  for (Configuration *config : configs)
+    if (!make_layouts(root, config)) return 2;
+  const bool checks_verified =
+      !with_signed || refuses_altered_library(signed_config, root, timeout_ms);
+  if (with_signed) printf("\n");
 
-  // cells[layout][loader]. One unmeasured run of each first warms the file cache; a combination
-  // that fails once is not run again, so a launcher stuck in a message box costs one timeout.
-  std::vector<std::vector<Cell>> cells(layouts.size(), std::vector<Cell>(loaders.size()));
+  // One unmeasured run of each combination first warms the file cache; a combination that fails
+  // once is not run again, so a launcher stuck in a message box costs one timeout. The
+  // configurations take turns within each round, so that a slow spell of the machine weighs on
+  // both alike.
   for (int run = 0; run <= repeat; ++run) {
     fprintf(stderr, "\rlaunch cost: %s %d/%d ", run ? "run" : "warm-up", run, repeat);
-    for (size_t l = 0; l < layouts.size(); ++l) {
-      for (size_t p = 0; p < loaders.size(); ++p) {
-        Cell &cell = cells[l][p];
-        if (!cell.failure.empty()) continue;
-        const Outcome outcome = run_once(loaders[p], layouts[l], timeout_ms);
-        if (!outcome.ok)
-          cell.failure = outcome.failure;
-        else if (run > 0)
-          cell.ms.push_back(outcome.ms);
+    for (Configuration *config : configs) {
+      for (size_t l = 0; l < config->layouts.size(); ++l) {
+        for (size_t p = 0; p < config->loaders.size(); ++p) {
+          Cell &cell = config->cells[l][p];
+          if (!cell.failure.empty()) continue;
+          const Loader &loader = config->loaders[p];
+          const Layout &layout = config->layouts[l];
+          const Run outcome = run_once(loader, layout, timeout_ms);
+          cell.failure = failure_of(outcome, loader, layout, timeout_ms);
+          if (cell.failure.empty() && run > 0) cell.ms.push_back(outcome.ms);
+        }
       }
     }
   }
   fprintf(stderr, "\n");
 
   printf("Launch cost: process creation to entry of wx_main, median of %d runs, ms\n\n", repeat);
-  printf("%10s %10s %10s %10s %16s %14s\n", "library", "quarlo", "minimal", "floor",
-         "quarlo/minimal", "quarlo/floor");
-  for (size_t l = 0; l < layouts.size(); ++l) {
-    char size[32];
-    snprintf(size, sizeof size, "%.1f MB", double(layouts[l].bytes) / (1 << 20));
-    const std::vector<Cell> &row = cells[l];
-    printf("%10s %10s %10s %10s %16s %14s\n", size, cell_text(row[0]).c_str(),
-           cell_text(row[1]).c_str(), cell_text(row[2]).c_str(), ratio_text(row[0], row[1]).c_str(),
-           ratio_text(row[0], row[2]).c_str());
-  }
-  printf("\nrange (min-max, ms):\n");
-  for (size_t l = 0; l < layouts.size(); ++l) {
-    printf("%7.1f MB", double(layouts[l].bytes) / (1 << 20));
-    for (size_t p = 0; p < loaders.size(); ++p) {
-      const std::vector<double> &ms = cells[l][p].ms;
-      if (ms.empty()) continue;
-      printf("   %s %.1f-%.1f", loaders[p].name, *std::min_element(ms.begin(), ms.end()),
-             *std::max_element(ms.begin(), ms.end()));
-    }
-    printf("\n");
-  }
-
-  bool failed = false;
-  for (size_t l = 0; l < layouts.size(); ++l) {
-    for (size_t p = 0; p < loaders.size(); ++p) {
-      const Cell &cell = cells[l][p];
-      if (cell.failure.empty()) continue;
-      if (!failed) printf("\nnot measured:\n");
-      failed = true;
-      printf("  %s, %.1f MB library, after %zu good runs: %s\n", loaders[p].name,
-             double(layouts[l].bytes) / (1 << 20), cell.ms.size(), cell.failure.c_str());
-    }
-  }
-  return failed ? 1 : 0;
+  bool complete = true;
+  for (const Configuration *config : configs) complete = print_configuration(*config) && complete;
+  if (!checks_verified) printf("The signed figures may lack the signature checks: see above.\n");
+  return complete && checks_verified ? 0 : 1;
 }
