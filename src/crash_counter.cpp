@@ -27,9 +27,8 @@ bool crash_counter_parse(const char *bytes, uint64_t size, const char *expected_
     double value = 0;
     if (json_get_string(json_obj_get(root, "hash"), &text, &text_end)) {
       const int length = snprintf(stored, sizeof stored, "%s", text);
-      if (length >= 0 && length <= 64 &&
-          json_get_number(json_obj_get(root, "count"), &value) && expected_hash &&
-          strcmp(stored, expected_hash) == 0) {
+      if (length >= 0 && length <= 64 && json_get_number(json_obj_get(root, "count"), &value) &&
+          expected_hash && strcmp(stored, expected_hash) == 0) {
         discard = false;
         count = crash_counter_convert(value);
       }

@@ -90,8 +90,7 @@ bool guard_before_loading(LaunchState *state) {
            state->counter_name);
 
   if (!takes_local_shortcut(state)) {
-    const bool recover =
-        !state->settings_found || state->retry || crash_loop_detected(state);
+    const bool recover = !state->settings_found || state->retry || crash_loop_detected(state);
     if (recover) {
       if (state->ipc_launch) {  // an IPC launch never attempts a recovery
         state->result = 7002;

@@ -19,8 +19,8 @@ struct LaunchState {
   char **list;    // 128 entries
   LaunchMode mode;
   char counter_name[8];
-  bool ipc_launch;        // an entry carried "QUARLO_IPC_"
-  char *local_dir;        // each candidate ends in a backslash
+  bool ipc_launch;  // an entry carried "QUARLO_IPC_"
+  char *local_dir;  // each candidate ends in a backslash
   char *machine_dir;
   char *user_dir;
 

@@ -96,10 +96,9 @@ bool ZEB_Mkdir(const char *path) {
   // SHCreateDirectory creates missing parents too; shell32 exports it by ordinal 165.
   using CreateDirectoryFn = int(WINAPI *)(HWND, const wchar_t *);
   // shell32 is loaded from System32 if the process has not loaded it yet; it stays loaded.
-  static const auto create_directory = reinterpret_cast<CreateDirectoryFn>(
-      reinterpret_cast<void *>(GetProcAddress(
-          LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32),
-          MAKEINTRESOURCEA(165))));
+  static const auto create_directory = reinterpret_cast<CreateDirectoryFn>(reinterpret_cast<void *>(
+      GetProcAddress(LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32),
+                     MAKEINTRESOURCEA(165))));
   int result = ERROR_PROC_NOT_FOUND;
   if (create_directory) {
     ZEB_WideText wide_path(path);

@@ -38,10 +38,17 @@ const char *ZEB_GetDir(int32_t id) {
       if (buffer[kUnits - 1] != 0) buffer[0] = 0;
       return ZEB_WideToMultiL(buffer);
     }
-    case ZEB_DIR_ROAMING_APPDATA: result = file_known_folder(FOLDERID_RoamingAppData); break;
-    case ZEB_DIR_PROGRAM_FILES: result = file_known_folder(FOLDERID_ProgramFiles); break;
-    case ZEB_DIR_PROGRAM_DATA: result = file_known_folder(FOLDERID_ProgramData); break;
-    default: break;
+    case ZEB_DIR_ROAMING_APPDATA:
+      result = file_known_folder(FOLDERID_RoamingAppData);
+      break;
+    case ZEB_DIR_PROGRAM_FILES:
+      result = file_known_folder(FOLDERID_ProgramFiles);
+      break;
+    case ZEB_DIR_PROGRAM_DATA:
+      result = file_known_folder(FOLDERID_ProgramData);
+      break;
+    default:
+      break;
   }
   return result ? result : ".";
 }

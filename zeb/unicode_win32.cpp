@@ -33,7 +33,8 @@ bool ZEB_MultiToWide(const char *text, wchar_t *out, int32_t count) {
   if (MultiByteToWideChar(kUtf8, MB_ERR_INVALID_CHARS, text, -1, out, count) > 0) return true;
   const DWORD error = GetLastError();
   if (error != ERROR_NO_UNICODE_TRANSLATION)
-    ZEB_LogError("ZEB_MultiToWide", "'MultiByteToWideChar' failed with error 0x%X", unsigned(error));
+    ZEB_LogError("ZEB_MultiToWide", "'MultiByteToWideChar' failed with error 0x%X",
+                 unsigned(error));
   widen_bytes(text, out, count);
   return false;
 }
@@ -43,7 +44,8 @@ bool ZEB_WideToMulti(const wchar_t *text, char *out, int32_t size) {
     return true;
   const DWORD error = GetLastError();
   if (error != ERROR_NO_UNICODE_TRANSLATION)
-    ZEB_LogError("ZEB_WideToMulti", "'WideCharToMultiByte' failed with error 0x%X", unsigned(error));
+    ZEB_LogError("ZEB_WideToMulti", "'WideCharToMultiByte' failed with error 0x%X",
+                 unsigned(error));
   narrow_units(text, out, size);
   return false;
 }

@@ -72,7 +72,8 @@ TEST(LaunchGuards, NothingCanBeSwappedWhileTheLibraryRuns) {
   const std::wstring library = wide_dir + L"\\app.dll";
   EXPECT_FALSE(MoveFileW(wide_dir.c_str(), (wide_dir + L"-moved").c_str()));
   EXPECT_FALSE(DeleteFileW(library.c_str()));
-  EXPECT_FALSE(CopyFileW(harness::widen(scenario::test_app_path()).c_str(), library.c_str(), FALSE));
+  EXPECT_FALSE(
+      CopyFileW(harness::widen(scenario::test_app_path()).c_str(), library.c_str(), FALSE));
   HANDLE writer = CreateFileW(library.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_EQ(writer, INVALID_HANDLE_VALUE);

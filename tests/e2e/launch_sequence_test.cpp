@@ -119,7 +119,8 @@ TEST(LaunchSequence, ArgumentListHoldsAtMost128Entries) {
     const int expected_count = std::min(c.arguments + 1 + (c.marker ? 1 : 0), 128);
     EXPECT_EQ(log[0].at("count"), std::to_string(expected_count));
     EXPECT_NE(entries[0].find("quarlo.exe"), std::string::npos);
-    for (int i = 1; i <= std::min(c.arguments, 127); ++i) EXPECT_EQ(entries[i], std::string("a").append(std::to_string(i)));
+    for (int i = 1; i <= std::min(c.arguments, 127); ++i)
+      EXPECT_EQ(entries[i], std::string("a").append(std::to_string(i)));
     if (c.marker) {
       EXPECT_EQ(entries[c.arguments + 1], "LOADER_V15");
     }

@@ -108,7 +108,8 @@ TEST(Recovery, AMissingDataDirectoryIsCreatedAndFilled) {
 TEST(Recovery, SkelInsideTheDataDirectoryComesFirst) {
   Broken install;
   DeleteFileW(harness::widen(install.data + "\\appdata.json").c_str());
-  install.install_skel(install.data + "\\skel", scenario::signed_app("rsa2048"), kHashB, {"return=12"});
+  install.install_skel(install.data + "\\skel", scenario::signed_app("rsa2048"), kHashB,
+                       {"return=12"});
   EXPECT_EQ(install.launch().exit_code, 2u);
   EXPECT_EQ(read(install.data + "\\test_app_script.txt"), "return=12\n");
   EXPECT_EQ(install.launch().exit_code, 12u);
@@ -151,8 +152,9 @@ TEST(Recovery, ALibraryThatStaysUnlockableEndsWithTwoAfterOneRecovery) {
   Broken install;
   // Another writer keeps the library from being locked against writing, before and after the
   // recovery.
-  HANDLE writer = CreateFileW(harness::widen(install.data + "\\app.dll").c_str(), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE writer =
+      CreateFileW(harness::widen(install.data + "\\app.dll").c_str(), GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
   const auto launch = install.launch();
   CloseHandle(writer);
@@ -164,7 +166,8 @@ TEST(Recovery, ALibraryThatStaysUnlockableEndsWithTwoAfterOneRecovery) {
 }
 
 TEST(Recovery, RefusedWhenSkelIsMissingOrBroken) {
-  for (const char *skel_settings : {(const char *)nullptr, "{\"so_name\": \"app.dll\"}", "not json"}) {
+  for (const char *skel_settings :
+       {(const char *)nullptr, "{\"so_name\": \"app.dll\"}", "not json"}) {
     SCOPED_TRACE(skel_settings ? skel_settings : "(no skel)");
     Broken install;
     if (skel_settings)

@@ -100,8 +100,8 @@ Launch Installation::run(const std::string &arguments, const std::string &start_
 }
 
 std::unique_ptr<harness::RunningProcess> Installation::start(const std::string &arguments,
-                                                           const std::string &start_dir,
-                                                           const std::wstring &launcher) const {
+                                                             const std::string &start_dir,
+                                                             const std::wstring &launcher) const {
   std::wstring line = L"\"" + (launcher.empty() ? quarlo_path() : launcher) + L"\"";
   if (!arguments.empty()) line += L" " + harness::widen(arguments);
   return std::make_unique<harness::RunningProcess>(
@@ -124,7 +124,8 @@ std::wstring signed_launcher() {
   return harness::host_path(std::string(QUARLO_SIGNED_DIR) + "/quarlo_signed.exe");
 }
 std::string signed_app(const std::string &key) {
-  return harness::narrow(harness::host_path(std::string(QUARLO_SIGNED_DIR) + "/test_app_" + key + ".dll"));
+  return harness::narrow(
+      harness::host_path(std::string(QUARLO_SIGNED_DIR) + "/test_app_" + key + ".dll"));
 }
 
 bool flip_byte(const std::string &path, long offset) {

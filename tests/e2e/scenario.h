@@ -10,10 +10,10 @@
 
 namespace scenario {
 
-std::string test_app_path();  // the built test library (Wine path, UTF-8)
+std::string test_app_path();                     // the built test library (Wine path, UTF-8)
 std::string signed_app(const std::string &key);  // the test library signed by a test key
-std::wstring quarlo_path();      // the shipped launcher (production keys)
-std::wstring testkeys_path();    // the same launcher with the test keys, unsigned
+std::wstring quarlo_path();                      // the shipped launcher (production keys)
+std::wstring testkeys_path();                    // the same launcher with the test keys, unsigned
 std::wstring signed_launcher();  // the test-key launcher signed by the pinned RSA-4096 test key
 
 using Record = std::map<std::string, std::string>;
@@ -45,7 +45,8 @@ class Installation {
                    const std::string &library = test_app_path());
   // A pristine copy: `library` as `so_name` in `skel_dir` with its appdata.json and script.
   void install_skel(const std::string &skel_dir, const std::string &library,
-                    const std::string &hash = kHashB, const std::vector<std::string> &script = {"return=9"},
+                    const std::string &hash = kHashB,
+                    const std::vector<std::string> &script = {"return=9"},
                     const std::string &so_name = "app.dll");
   void write_appdata(const std::string &dir, const std::string &so_name, const std::string &hash);
   void write_script(const std::string &dir, const std::vector<std::string> &script);
@@ -70,6 +71,7 @@ class Installation {
 std::vector<std::string> split(const std::string &text, char separator);
 // Changes one byte of a file in place (a signed file then no longer verifies).
 bool flip_byte(const std::string &path, long offset);
-std::string sha256_of_file(const std::string &path);  // by the host's sha256sum, computed at build time
+std::string sha256_of_file(
+    const std::string &path);  // by the host's sha256sum, computed at build time
 
 }  // namespace scenario

@@ -21,7 +21,8 @@ std::string read(const std::string &path) {
 }
 
 std::string indent(std::string text) {
-  for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) text.insert(at + 1, "    ");
+  for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2)
+    text.insert(at + 1, "    ");
   return "    " + text;
 }
 
@@ -44,7 +45,8 @@ void report(const Installation &install, const scenario::Launch &launch, size_t 
     say("  message box \"" + dialog.title + "\": " + dialog.text);
   for (const char *name : {"cc0.txt", "cc1.txt", "cc2.txt"}) {
     const std::string path = install.user_data() + "\\" + name;
-    if (harness::file_exists(path)) say("  crash counter " + std::string(name) + ":\n" + indent(read(path)));
+    if (harness::file_exists(path))
+      say("  crash counter " + std::string(name) + ":\n" + indent(read(path)));
   }
 }
 
@@ -69,7 +71,8 @@ int main() {
   install.write_setup("{\"useProgramData\": false}");
   install.install_skel(skel, scenario::signed_app("rsa4096"), good_build, {"return=0"});
   install.install_app(data, {"return=0"}, "app.dll", good_build, scenario::signed_app("rsa4096"));
-  say("  " + install.program_files() + "\\setup.json: " + read(install.program_files() + "\\setup.json"));
+  say("  " + install.program_files() +
+      "\\setup.json: " + read(install.program_files() + "\\setup.json"));
   say("  " + skel + "\\: app.dll (signed by a pinned publisher key), appdata.json");
   say("  " + data + "\\appdata.json: " + read(data + "\\appdata.json"));
   say("  launcher: quarlo.exe built with the test publisher keys and signed with one of them");

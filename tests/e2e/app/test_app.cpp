@@ -24,9 +24,9 @@ namespace {
 
 HMODULE self_module() {
   HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&self_module), &module);
+  GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&self_module), &module);
   return module;
 }
 
@@ -73,7 +73,8 @@ std::string word(const std::string &line, const std::string &key, const std::str
   for (size_t at = 0; (at = line.find(needle, at)) != std::string::npos; at += needle.size()) {
     if (at == 0 || line[at - 1] == ' ') {
       const size_t end = line.find(' ', at);
-      return line.substr(at + needle.size(), end == std::string::npos ? end : end - at - needle.size());
+      return line.substr(at + needle.size(),
+                         end == std::string::npos ? end : end - at - needle.size());
     }
   }
   return fallback;
@@ -85,14 +86,14 @@ bool has_word(const std::string &line, const std::string &key) {
 
 }  // namespace
 
-extern "C" __declspec(dllexport) int32_t wx_main(int32_t *count, char **list,
-                                                 const char *data_directory,
-                                                 const char *library_hash) {
+extern "C" __declspec(dllexport) int32_t
+    wx_main(int32_t *count, char **list, const char *data_directory, const char *library_hash) {
   const std::string dir = data_directory;
   const std::string log_path = dir + "test_app_log.txt";
   const size_t call = lines_of(read_text(log_path)).size();
   const auto script = lines_of(read_text(dir + "test_app_script.txt"));
-  const std::string line = script.empty() ? "" : script[call < script.size() ? call : script.size() - 1];
+  const std::string line =
+      script.empty() ? "" : script[call < script.size() ? call : script.size() - 1];
 
   wchar_t module_path[MAX_PATH] = {}, cwd[MAX_PATH] = {}, path_variable[2048] = {};
   GetModuleFileNameW(self_module(), module_path, MAX_PATH);
@@ -100,9 +101,8 @@ extern "C" __declspec(dllexport) int32_t wx_main(int32_t *count, char **list,
   GetEnvironmentVariableW(L"Path", path_variable, 2048);
 
   std::string record = "call=" + std::to_string(call + 1) + "\tcount=" + std::to_string(*count) +
-                       "\tdir=" + dir + "\thash=" + library_hash +
-                       "\tmodule=" + utf8(module_path) + "\tcwd=" + utf8(cwd) +
-                       "\tpath=" + utf8(path_variable) + "\tlist=";
+                       "\tdir=" + dir + "\thash=" + library_hash + "\tmodule=" + utf8(module_path) +
+                       "\tcwd=" + utf8(cwd) + "\tpath=" + utf8(path_variable) + "\tlist=";
   for (int i = 0; i < 128; ++i) {
     if (i) record += '\x1f';
     record += list[i] ? list[i] : "(null)";
@@ -123,8 +123,8 @@ extern "C" __declspec(dllexport) int32_t wx_main(int32_t *count, char **list,
   if (!exit_code.empty()) TerminateProcess(GetCurrentProcess(), UINT(atoi(exit_code.c_str())));
   const std::string rewrite = word(line, "rewrite", "");
   if (!rewrite.empty()) {
-    const std::string settings = "{\"so_name\": \"" + rewrite + "\", \"hash\": \"" +
-                                 std::string(64, 'b') + "\"}";
+    const std::string settings =
+        "{\"so_name\": \"" + rewrite + "\", \"hash\": \"" + std::string(64, 'b') + "\"}";
     if (FILE *file = _wfopen(wide(dir + "appdata.json").c_str(), L"wb")) {
       fwrite(settings.data(), 1, settings.size(), file);
       fclose(file);

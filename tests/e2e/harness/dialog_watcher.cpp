@@ -13,8 +13,8 @@ namespace {
 
 std::string utf8(const std::wstring &text) {
   if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr,
-                                    nullptr);
+  const int n =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(size_t(n), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n, nullptr, nullptr);
   return out;
@@ -45,7 +45,8 @@ BOOL CALLBACK visit(HWND window, LPARAM param) {
   // A box is found while it is still being built; its title and text are set by the time it
   // becomes visible.
   if (!IsWindowVisible(window)) return TRUE;
-  const std::string record = utf8(window_text(window)) + '\x1f' + utf8(static_text(window)) + '\x1e';
+  const std::string record =
+      utf8(window_text(window)) + '\x1f' + utf8(static_text(window)) + '\x1e';
   fwrite(record.data(), 1, record.size(), state->out);
   fflush(state->out);
   state->handled.insert(window);

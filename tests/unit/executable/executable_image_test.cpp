@@ -30,7 +30,8 @@ class PeImage {
   std::vector<std::string> imported_dlls() const {
     std::vector<std::string> names;
     const auto &dir = nt_->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (uint32_t offset = to_file(dir.VirtualAddress);; offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+    for (uint32_t offset = to_file(dir.VirtualAddress);;
+         offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
       const auto *entry = at<IMAGE_IMPORT_DESCRIPTOR>(offset);
       if (!entry || entry->Name == 0) break;
       std::string name = reinterpret_cast<const char *>(&bytes_[to_file(entry->Name)]);
@@ -43,12 +44,14 @@ class PeImage {
  private:
   template <typename T>
   const T *at(uint32_t offset) const {
-    return offset + sizeof(T) <= bytes_.size() ? reinterpret_cast<const T *>(&bytes_[offset]) : nullptr;
+    return offset + sizeof(T) <= bytes_.size() ? reinterpret_cast<const T *>(&bytes_[offset])
+                                               : nullptr;
   }
   uint32_t to_file(uint32_t rva) const {
     const auto *section = IMAGE_FIRST_SECTION(nt_);
     for (int i = 0; i < nt_->FileHeader.NumberOfSections; ++i, ++section) {
-      if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->Misc.VirtualSize)
+      if (rva >= section->VirtualAddress &&
+          rva < section->VirtualAddress + section->Misc.VirtualSize)
         return rva - section->VirtualAddress + section->PointerToRawData;
     }
     return 0;
@@ -68,9 +71,9 @@ TEST(ExecutableImage, IsA64BitGuiProgram) {
 TEST(ExecutableImage, ImportsOnlyWindowsSystemLibraries) {
   PeImage image(kExe);
   ASSERT_TRUE(image.ok());
-  const std::set<std::string> system = {"kernel32.dll", "user32.dll",   "shell32.dll", "shlwapi.dll",
-                                        "ole32.dll",    "advapi32.dll", "wintrust.dll",
-                                        "crypt32.dll",  "bcrypt.dll",   "msvcrt.dll"};
+  const std::set<std::string> system = {
+      "kernel32.dll", "user32.dll",   "shell32.dll", "shlwapi.dll", "ole32.dll",
+      "advapi32.dll", "wintrust.dll", "crypt32.dll", "bcrypt.dll",  "msvcrt.dll"};
   const auto dlls = image.imported_dlls();
   ASSERT_FALSE(dlls.empty());
   for (const auto &dll : dlls) EXPECT_TRUE(system.count(dll)) << "unexpected import " << dll;
@@ -93,8 +96,7 @@ TEST(ExecutableImage, ManifestDeclaresPrivilegeControlsDpiAndSupportedSystems) {
   const std::string manifest = manifest_text();
   ASSERT_FALSE(manifest.empty()) << "no manifest resource 1";
   for (const char *needle : {
-           "level=\"asInvoker\"",
-           "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+           "level=\"asInvoker\"", "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
            "PerMonitorV2",
            "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // Windows 7
            "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // Windows 8

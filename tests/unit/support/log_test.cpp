@@ -74,8 +74,8 @@ TEST_F(LogReports, LongReportsAreCutToTheScratchBuffer) {
 TEST_F(LogReports, FatalEndsWithCodeOneAfterTheCallback) {
   EXPECT_EXIT(
       {
-        ZEB_SetLogCallback([](const char *message, void *) { fprintf(stderr, "seen: %s\n", message); },
-                           nullptr);
+        ZEB_SetLogCallback(
+            [](const char *message, void *) { fprintf(stderr, "seen: %s\n", message); }, nullptr);
         ZEB_LogFatal("zeb_tlocal", "Thread local storage heap overflow");
       },
       testing::ExitedWithCode(1), "seen: zeb_tlocal: Thread local storage heap overflow");

@@ -8,7 +8,9 @@
 namespace {
 
 // Each test starts from a known ring position: a full-size block resets the offset to 8192.
-unsigned char *reset_ring() { return static_cast<unsigned char *>(zeb_tlocal(ZEB_TLOCAL_CAPACITY)); }
+unsigned char *reset_ring() {
+  return static_cast<unsigned char *>(zeb_tlocal(ZEB_TLOCAL_CAPACITY));
+}
 
 TEST(ScratchRing, FullCapacityBlockIsTheWholeBuffer) {
   unsigned char *start = reset_ring();

@@ -40,7 +40,8 @@ TEST(SharedLibrary, MissingExportLeavesError7F) {
   void *library = ZEB_SOLoad(library_beside_test().c_str());
   ASSERT_NE(library, nullptr);
   EXPECT_EQ(ZEB_SOGetSymbol(library, "wx_main"), nullptr);
-  EXPECT_STREQ(ZEB_GetLog(), "ZEB_SOGetSymbol: 'GetProcAddress' failed to find 'wx_main' with error 0x7F");
+  EXPECT_STREQ(ZEB_GetLog(),
+               "ZEB_SOGetSymbol: 'GetProcAddress' failed to find 'wx_main' with error 0x7F");
   ZEB_SOUnload(&library);
 }
 
