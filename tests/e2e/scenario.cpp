@@ -87,15 +87,18 @@ std::vector<Record> Installation::log(const std::string &dir) const {
 Launch Installation::run(const std::string &arguments, const std::string &start_dir,
                          const std::wstring &launcher) const {
   const std::wstring exe = launcher.empty() ? quarlo_path() : launcher;
-  harness::DialogWatcher watcher(harness::host_path(QUARLO_DIALOG_WATCHER));
   std::wstring line = L"\"" + exe + L"\"";
   if (!arguments.empty()) line += L" " + harness::widen(arguments);
-  const auto result =
-      harness::run_process(line, harness::widen(start_dir.empty() ? local() : start_dir));
+  std::unique_ptr<harness::DialogWatcher> watcher;
+  const auto result = harness::run_process(
+      line, harness::widen(start_dir.empty() ? local() : start_dir), 60000, [&](DWORD pid) {
+        watcher = std::make_unique<harness::DialogWatcher>(
+            harness::host_path(QUARLO_DIALOG_WATCHER), pid);
+      });
   Launch launch;
   launch.exit_code = result.started ? result.exit_code : 0xFFFFFFFF;
   launch.output = result.output;
-  launch.dialogs = watcher.stop();
+  if (watcher) launch.dialogs = watcher->stop();
   return launch;
 }
 

@@ -23,6 +23,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -126,7 +128,9 @@ bool make_layouts(const harness::TempDir &root, Configuration *config) {
   return true;
 }
 
-Run run_once(const Loader &loader, const Layout &layout, DWORD timeout_ms) {
+// `before_start`, when given, sees the new process's id before it runs.
+Run run_once(const Loader &loader, const Layout &layout, DWORD timeout_ms,
+             const std::function<void(DWORD)> &before_start = {}) {
   Run run;
   const std::string result_path = layout.dir + "\\" + harness::narrow(LAUNCH_COST_RESULT_FILE);
   DeleteFileW(harness::widen(result_path).c_str());
@@ -135,12 +139,17 @@ Run run_once(const Loader &loader, const Layout &layout, DWORD timeout_ms) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(loader.exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessW(loader.exe.c_str(), line.data(), nullptr, nullptr, FALSE,
+                      before_start ? CREATE_SUSPENDED : 0, nullptr,
                       harness::widen(layout.dir).c_str(), &startup, &info)) {
     run.start_error = "cannot start it (error " + std::to_string(GetLastError()) + ")";
     return run;
   }
   run.started = true;
+  if (before_start) {
+    before_start(info.dwProcessId);
+    ResumeThread(info.hThread);
+  }
   CloseHandle(info.hThread);
   if (WaitForSingleObject(info.hProcess, timeout_ms) != WAIT_OBJECT_0) {
     // Most likely a message box that nobody will answer.
@@ -211,13 +220,16 @@ bool refuses_altered_library(const Configuration &config, const harness::TempDir
   Layout altered;
   if (!make_layout(content, root.file("altered"), &altered)) return false;
 
-  harness::DialogWatcher watcher(harness::host_path(QUARLO_DIALOG_WATCHER));
-  if (!watcher.running()) {
+  std::unique_ptr<harness::DialogWatcher> watcher;
+  const Run launcher = run_once(config.loaders[0], altered, timeout_ms, [&](DWORD pid) {
+    watcher =
+        std::make_unique<harness::DialogWatcher>(harness::host_path(QUARLO_DIALOG_WATCHER), pid);
+  });
+  if (!watcher || !watcher->running()) {
     printf("cannot start the dialog watcher\n");
     return false;
   }
-  const Run launcher = run_once(config.loaders[0], altered, timeout_ms);
-  const std::vector<harness::Dialog> dialogs = watcher.stop();
+  const std::vector<harness::Dialog> dialogs = watcher->stop();
   const Run floor = run_once(config.loaders[2], altered, timeout_ms);
 
   const bool launcher_refused = launcher.started && !launcher.timed_out && !launcher.entered &&

@@ -1,6 +1,7 @@
-// Dialog watcher: finds message boxes (class "#32770") of any process on the desktop,
-// appends each one's title and text to a file, then presses OK.
-// Usage: dialog_watcher.exe OUTPUT_FILE
+// Dialog watcher: finds the message boxes (class "#32770") of one process, appends each one's
+// title and text to a file, then presses OK. Boxes of other processes are left alone, so
+// watchers of tests that run side by side do not take each other's boxes.
+// Usage: dialog_watcher.exe OUTPUT_FILE PROCESS_ID
 // Records are UTF-8: title, 0x1F, text, 0x1E. A record is flushed before the box is
 // dismissed, so once the process that showed it has returned, its record is on disk.
 #include <windows.h>
@@ -34,6 +35,7 @@ std::wstring static_text(HWND dialog) {
 
 struct State {
   FILE *out;
+  DWORD process_id;
   std::set<HWND> handled;
 };
 
@@ -42,6 +44,9 @@ BOOL CALLBACK visit(HWND window, LPARAM param) {
   wchar_t class_name[64] = {};
   GetClassNameW(window, class_name, 64);
   if (wcscmp(class_name, L"#32770") != 0 || state->handled.count(window)) return TRUE;
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != state->process_id) return TRUE;
   // A box is found while it is still being built; its title and text are set by the time it
   // becomes visible.
   if (!IsWindowVisible(window)) return TRUE;
@@ -57,11 +62,11 @@ BOOL CALLBACK visit(HWND window, LPARAM param) {
 }  // namespace
 
 int wmain(int argc, wchar_t **argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: dialog_watcher OUTPUT_FILE\n");
+  if (argc != 3) {
+    fprintf(stderr, "usage: dialog_watcher OUTPUT_FILE PROCESS_ID\n");
     return 2;
   }
-  State state{_wfopen(argv[1], L"ab"), {}};
+  State state{_wfopen(argv[1], L"ab"), DWORD(wcstoul(argv[2], nullptr, 10)), {}};
   if (!state.out) return 3;
   // The harness ends this process once the program under test has exited.
   for (;;) {

@@ -91,7 +91,7 @@ bool file_exists(const std::string &path) {
 }
 
 ProcessResult run_process(const std::wstring &command_line, const std::wstring &directory,
-                          DWORD timeout_ms) {
+                          DWORD timeout_ms, const std::function<void(DWORD)> &before_start) {
   ProcessResult result;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE read_end = nullptr, write_end = nullptr;
@@ -107,9 +107,14 @@ ProcessResult run_process(const std::wstring &command_line, const std::wstring &
   PROCESS_INFORMATION info = {};
   std::wstring mutable_line = command_line;
   result.started =
-      CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+      CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, TRUE,
+                     before_start ? CREATE_SUSPENDED : 0, nullptr,
                      directory.empty() ? nullptr : directory.c_str(), &startup, &info) != 0;
   CloseHandle(write_end);
+  if (result.started && before_start) {
+    before_start(info.dwProcessId);
+    ResumeThread(info.hThread);
+  }
   if (!result.started) {
     CloseHandle(read_end);
     return result;
@@ -156,14 +161,15 @@ DWORD RunningProcess::wait(DWORD timeout_ms) {
   return code;
 }
 
-DialogWatcher::DialogWatcher(const std::wstring &watcher_exe) {
+DialogWatcher::DialogWatcher(const std::wstring &watcher_exe, DWORD process_id) {
   wchar_t base[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, base);
   static unsigned counter = 0;
   output_ = narrow(base) + "quarlo-dialogs-" + std::to_string(GetCurrentProcessId()) + "-" +
             std::to_string(++counter) + ".txt";
   DeleteFileW(widen(output_).c_str());
-  std::wstring line = L"\"" + watcher_exe + L"\" \"" + widen(output_) + L"\"";
+  std::wstring line =
+      L"\"" + watcher_exe + L"\" \"" + widen(output_) + L"\" " + std::to_wstring(process_id);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};

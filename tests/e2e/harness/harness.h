@@ -3,6 +3,7 @@
 // and the dialog watcher.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,8 +45,10 @@ struct ProcessResult {
 };
 
 // Runs a program to completion (with a timeout) and captures its standard output.
+// `before_start`, when given, is called with the new process's id before it runs.
 ProcessResult run_process(const std::wstring &command_line, const std::wstring &directory = L"",
-                          DWORD timeout_ms = 60000);
+                          DWORD timeout_ms = 60000,
+                          const std::function<void(DWORD)> &before_start = {});
 
 // A process started without waiting; its standard output is not captured.
 class RunningProcess {
@@ -66,10 +69,11 @@ struct Dialog {
   std::string text;
 };
 
-// Starts dialog_watcher.exe; stop() ends it and returns the dialogs it dismissed.
+// Starts dialog_watcher.exe for the boxes of process `process_id`; stop() ends it and returns
+// the dialogs it dismissed.
 class DialogWatcher {
  public:
-  explicit DialogWatcher(const std::wstring &watcher_exe);
+  DialogWatcher(const std::wstring &watcher_exe, DWORD process_id);
   ~DialogWatcher();
   DialogWatcher(const DialogWatcher &) = delete;
   DialogWatcher &operator=(const DialogWatcher &) = delete;

@@ -6,7 +6,7 @@
 namespace {
 
 TEST(ErrorBox, ShowsExactlyTheTitleAndTextGiven) {
-  harness::DialogWatcher watcher(harness::host_path(QUARLO_DIALOG_WATCHER));
+  harness::DialogWatcher watcher(harness::host_path(QUARLO_DIALOG_WATCHER), GetCurrentProcessId());
   ASSERT_TRUE(watcher.running());
   ZEB_LogError("marker", "unchanged");
   // Returns only once the watcher has pressed OK.
