@@ -108,8 +108,9 @@ bool guard_before_loading(LaunchState *state) {
       !lock_path(state->data_dir, true, false, &state->dir_lock))
     return fail_with_box(state, "File System Error - Lock");
   if (!lock_path_recursive(state->data_dir, &state->ancestor_locks, &state->ancestor_count)) {
-    lock_close(&state->dir_lock);
-    return fail_with_box(state, "File System Error - Recursive");
+    fail_with_box(state, "File System Error - Recursive");
+    lock_close(&state->dir_lock);  // held while the box is shown
+    return false;
   }
   return true;
 }

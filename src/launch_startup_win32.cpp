@@ -17,11 +17,17 @@ char *candidate(const char *path) {
   return with_separator;
 }
 
+// The variable as it is set (an empty value included), or "." when it is absent or unreadable.
 char *appdata_variable() {
-  wchar_t value[1280] = {};
-  const DWORD length = GetEnvironmentVariableW(L"APPDATA", value, 1280);
-  if (length == 0 || length >= 1280) return ZEB_Strdup(".");
-  return ZEB_WideToMultiD(value);
+  const DWORD units = GetEnvironmentVariableW(L"APPDATA", nullptr, 0);
+  if (units == 0) return ZEB_Strdup(".");
+  auto *value = static_cast<wchar_t *>(ZEB_Alloc(units, sizeof(wchar_t)));
+  SetLastError(ERROR_SUCCESS);  // an empty value reads as length 0 without an error
+  const DWORD length = GetEnvironmentVariableW(L"APPDATA", value, units);
+  const bool read = length < units && GetLastError() == ERROR_SUCCESS;
+  char *text = read ? ZEB_WideToMultiD(value) : ZEB_Strdup(".");
+  ZEB_Free(value);
+  return text;
 }
 
 }  // namespace

@@ -262,7 +262,10 @@ ZEB_JSON *read_number(Parser &p) {
     const char c = p.pos < p.len ? p.text[p.pos] : '\0';
     const uint8_t cls = class_of(c);
     if (cls == kNumberStart || cls == kNumberInner) {
-      if (n == kNumberBuffer - 1) return nullptr;
+      if (n == kNumberBuffer - 1) {
+        ++p.pos;  // the token reached 96 bytes: the failure lies past its 96th byte
+        return nullptr;
+      }
       work[n++] = c;
       ++p.pos;
       continue;

@@ -62,6 +62,47 @@ TEST(LaunchSequence, SetupJsonChoosesTheDataDirectory) {
   }
 }
 
+// Sets APPDATA for the launchers this test starts, and restores it afterwards.
+class AppdataVariable {
+ public:
+  AppdataVariable() {
+    wchar_t value[1024] = {};
+    had_ = GetEnvironmentVariableW(L"APPDATA", value, 1024) > 0;
+    old_ = value;
+  }
+  ~AppdataVariable() { SetEnvironmentVariableW(L"APPDATA", had_ ? old_.c_str() : nullptr); }
+  void set(const std::string &value) {
+    SetEnvironmentVariableW(L"APPDATA", harness::widen(value).c_str());
+  }
+  void unset() { SetEnvironmentVariableW(L"APPDATA", nullptr); }
+
+ private:
+  bool had_;
+  std::wstring old_;
+};
+
+TEST(LaunchSequence, PerUserDirectoryFollowsTheAppdataVariable) {
+  Installation install;
+  AppdataVariable appdata;
+  const std::string roaming = install.local() +
+                              "\\R\xC3\xB6"
+                              "aming";
+  appdata.set(roaming);
+  install.install_app(roaming + "\\Quarlo", {"return=13"});
+  const std::string start = install.local() + "\\start";
+  CreateDirectoryW(harness::widen(start).c_str(), nullptr);
+  EXPECT_EQ(install.run("", start).exit_code, 13u);
+  ASSERT_EQ(install.log(roaming + "\\Quarlo").size(), 1u);
+  EXPECT_EQ(install.log(roaming + "\\Quarlo")[0].at("dir"), roaming + "\\Quarlo\\");
+
+  // Without the variable, "." stands in: Quarlo below the starting directory.
+  appdata.unset();
+  install.install_app(start + "\\Quarlo", {"return=14"});
+  EXPECT_EQ(install.run("", start).exit_code, 14u);
+  ASSERT_EQ(install.log(start + "\\Quarlo").size(), 1u);
+  EXPECT_EQ(install.log(start + "\\Quarlo")[0].at("dir"), start + "\\Quarlo\\");
+}
+
 TEST(LaunchSequence, LibraryReceivesItsSha256AndAHardenedProcess) {
   Installation install;
   install.install_app(install.user_data(), {"return=0"});

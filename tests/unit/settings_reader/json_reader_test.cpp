@@ -115,8 +115,8 @@ TEST(JsonReaderErrors, ScansFailingOnTheLastByteAtTopLevelAreErrors) {
                        {"\"abc", 4},
                        {"\"abc\\", 5},
                        {"\"", 1},
-                       {std::string(96, '7'), 95},
-                       {std::string("1 ") + std::string(100, '7'), 97}});
+                       {std::string(96, '7'), 96},
+                       {std::string("1 ") + std::string(100, '7'), 98}});
 }
 
 TEST(JsonReaderObjects, LastOfDuplicateKeysWins) {
@@ -204,8 +204,8 @@ TEST(JsonReaderNumbers, TokensAreLimitedTo95Bytes) {
   Tree top(longest);
   ASSERT_NE(top.root, nullptr);
 
-  expect_parse_error(std::string("[") + longest + "0]", 96);
-  expect_parse_error(std::string("[") + std::string(300, '1') + "]", 96);
+  expect_parse_error(std::string("[") + longest + "0]", 97);
+  expect_parse_error(std::string("[") + std::string(300, '1') + "]", 97);
 }
 
 TEST(JsonReaderStrings, EscapesAreDecoded) {
