@@ -1,7 +1,7 @@
 # Publisher key tables and the launcher variants that carry them.
 #
 # verify_signature compares against a key table that quarlo_lib does not contain: each program
-# links exactly one table library. Programs link the production table (src/keys/) unless their
+# links exactly one table library. Programs link the production table (src/trust/keys/) unless their
 # target property QUARLO_TEST_KEYS is set, in which case they link the test table generated
 # below. The shipped quarlo.exe never sets it; quarlo_testkeys.exe (same sources) does, so that
 # tests can sign it and its libraries with keys whose private halves live in the build tree.
@@ -10,7 +10,7 @@
 # ${QUARLO_TEST_KEY_DIR}/<name>/ as key.pem (private), cert.pem (self-signed, for osslsigncode)
 # and key.b64 (the pinned text). rsa4096, p384 and rsa2048 are pinned; rsa2048-unpinned is not.
 
-add_library(quarlo_keys_production STATIC ${CMAKE_SOURCE_DIR}/src/keys/production_keys.cpp)
+add_library(quarlo_keys_production STATIC ${CMAKE_SOURCE_DIR}/src/trust/keys/production_keys.cpp)
 target_include_directories(quarlo_keys_production PRIVATE ${CMAKE_SOURCE_DIR})
 quarlo_product_flags(quarlo_keys_production)
 
@@ -87,7 +87,7 @@ _quarlo_test_key(rsa2048-unpinned rsa2048)
 
 file(CONFIGURE OUTPUT ${QUARLO_TEST_KEY_DIR}/test_keys.cpp CONTENT [=[
 // Generated at configure time: test publisher keys, never linked into the shipped launcher.
-#include "src/signature.h"
+#include "src/trust/signature.h"
 
 const uint32_t publisher_key_count = 3;
 

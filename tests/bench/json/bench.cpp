@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "src/util/json.h"
+#include "src/json/json.h"
 
 #if QUARLO_BENCH_PEERS
 #include <rapidjson/document.h>

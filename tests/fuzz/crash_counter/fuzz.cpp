@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "src/crash_counter.h"
+#include "src/launch/crash_counter.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "src/util/utf8.h"
+#include "src/json/utf8.h"
 
 namespace {
 

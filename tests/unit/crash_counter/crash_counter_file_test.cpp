@@ -3,7 +3,7 @@
 #include <string>
 
 #include "harness.h"
-#include "src/crash_counter.h"
+#include "src/launch/crash_counter.h"
 #include "zeb/log.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "src/crash_counter.h"
+#include "src/launch/crash_counter.h"
 
 #include <gtest/gtest.h>
 

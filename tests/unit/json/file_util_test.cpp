@@ -1,4 +1,4 @@
-#include "src/util/file_util.h"
+#include "src/json/file_util.h"
 
 #include <gtest/gtest.h>
 

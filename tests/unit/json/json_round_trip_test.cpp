@@ -3,7 +3,7 @@
 #include <random>
 #include <string>
 
-#include "src/util/json.h"
+#include "src/json/json.h"
 #include "tests/unit/json/json_test_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "src/util/json.h"
+#include "src/json/json.h"
 
 namespace json_test {
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "src/util/json.h"
+#include "src/json/json.h"
 #include "tests/unit/json/json_test_support.h"
 #include "zeb/log.h"
 

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "src/util/json.h"
+#include "src/json/json.h"
 #include "tests/unit/json/json_test_support.h"
 
 namespace {

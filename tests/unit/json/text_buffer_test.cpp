@@ -1,4 +1,4 @@
-#include "src/util/text_buffer.h"
+#include "src/json/text_buffer.h"
 
 #include <gtest/gtest.h>
 

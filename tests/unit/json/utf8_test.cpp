@@ -1,11 +1,11 @@
-#include "src/util/utf8.h"
+#include "src/json/utf8.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "src/util/file_util.h"
+#include "src/json/file_util.h"
 
 namespace {
 

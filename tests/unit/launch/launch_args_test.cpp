@@ -1,4 +1,4 @@
-#include "src/launch_args.h"
+#include "src/launch/launch_args.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "src/lock.h"
+#include "src/trust/lock.h"
 
 namespace {
 

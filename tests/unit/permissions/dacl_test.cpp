@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "src/util/permissions_steps.h"
+#include "src/trust/permissions_steps.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "src/util/permissions.h"
-#include "src/util/permissions_steps.h"
+#include "src/trust/permissions.h"
+#include "src/trust/permissions_steps.h"
 #include "zeb/log.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "src/real_path.h"
+#include "src/trust/real_path.h"
 #include "zeb/fs.h"
 #include "zeb/memory.h"
 #include "zeb/unicode.h"

@@ -1,4 +1,4 @@
-#include "src/reparse_data.h"
+#include "src/trust/reparse_data.h"
 
 #include <gtest/gtest.h>
 

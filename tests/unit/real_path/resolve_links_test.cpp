@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "src/real_path.h"
+#include "src/trust/real_path.h"
 #include "zeb/memory.h"
 
 namespace {

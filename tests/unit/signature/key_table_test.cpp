@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "src/signature.h"
+#include "src/trust/signature.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "src/signature.h"
+#include "src/trust/signature.h"
 
 namespace {
 

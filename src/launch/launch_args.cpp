@@ -1,0 +1,32 @@
+#include "src/launch/launch_args.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "zeb/memory.h"
+
+int32_t launch_args_copy(int32_t count, char *const *arguments, char **list) {
+  int32_t copied = 0;
+  for (; copied < count && copied < LAUNCH_LIST_ENTRIES; ++copied)
+    list[copied] = ZEB_Strdup(arguments[copied]);
+  // With 128 or more arguments there is no room for the marker, and the count stays at what
+  // the list holds so the library never reads past it.
+  if (copied < LAUNCH_LIST_ENTRIES) list[copied++] = ZEB_Strdup(LAUNCH_MARKER);
+  return copied;
+}
+
+const char *launch_args_find(char *const *list, const char *marker) {
+  for (int32_t i = 0; i < LAUNCH_LIST_ENTRIES && list[i]; ++i)
+    if (strstr(list[i], marker)) return list[i];
+  return nullptr;
+}
+
+LaunchMode launch_mode(char *const *list) {
+  if (launch_args_find(list, "QUARLO_IPC_")) return LAUNCH_MODE_IPC;
+  if (launch_args_find(list, "SERVICE_LAUNCHED")) return LAUNCH_MODE_SERVICE;
+  return LAUNCH_MODE_NORMAL;
+}
+
+void launch_counter_name(LaunchMode mode, char name[8]) {
+  snprintf(name, 8, "cc%u.txt", unsigned(mode));
+}

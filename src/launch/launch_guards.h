@@ -1,0 +1,22 @@
+#pragma once
+// The checks at fixed points of a launch pass. Each returns false when the pass must not go on;
+// the result to end with is then in state->result.
+#include "src/launch/launch_state.h"
+
+// Crash counters, recovery, library name checks, data-directory and ancestor locks.
+// False ends the launch loop with state->result.
+bool guard_before_loading(LaunchState *state);
+// Library-file lock. False skips to the release.
+bool guard_library_path(LaunchState *state);
+// Signature of the library when the launcher's own signature verifies. False skips to the release.
+bool guard_after_hashing(LaunchState *state);
+// Releases the ancestor locks, whether the load succeeded or not.
+void guard_after_load_attempt(LaunchState *state);
+// Writes this launch mode's crash-counter record.
+void guard_before_call(LaunchState *state);
+// Releases every lock the pass still holds.
+void guard_release(LaunchState *state);
+
+// Sets the retry flag and result 1 on a first failure; a second one leaves the result alone.
+// Returns true when this was the first failure.
+bool guard_first_failure(LaunchState *state);

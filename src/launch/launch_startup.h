@@ -1,0 +1,8 @@
+#pragma once
+#include "src/launch/launch_state.h"
+
+// The three candidate data directories, resolved through links, each ending in a backslash.
+void launch_candidates(LaunchState *state);
+// Library search limited to System32, Path set to the system and Windows directories,
+// System32 made the current directory.
+void launch_harden();

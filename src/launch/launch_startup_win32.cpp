@@ -1,0 +1,61 @@
+// Start-up: the candidate data directories and the hardening of the process.
+#include <windows.h>
+
+#include "src/launch/launch_startup.h"
+#include "src/trust/real_path.h"
+#include "zeb/fs.h"
+#include "zeb/memory.h"
+#include "zeb/unicode.h"
+
+namespace {
+
+// The resolved directory with one backslash appended, as a heap text.
+char *candidate(const char *path) {
+  char *resolved = resolve_real_path(path);
+  char *with_separator = ZEB_Strdup(ZEB_JoinPath(resolved, ""));
+  ZEB_Free(resolved);
+  return with_separator;
+}
+
+// The variable as it is set (an empty value included), or "." when it is absent or unreadable.
+char *appdata_variable() {
+  const DWORD units = GetEnvironmentVariableW(L"APPDATA", nullptr, 0);
+  if (units == 0) return ZEB_Strdup(".");
+  auto *value = static_cast<wchar_t *>(ZEB_Alloc(units, sizeof(wchar_t)));
+  SetLastError(ERROR_SUCCESS);  // an empty value reads as length 0 without an error
+  const DWORD length = GetEnvironmentVariableW(L"APPDATA", value, units);
+  const bool read = length < units && GetLastError() == ERROR_SUCCESS;
+  char *text = read ? ZEB_WideToMultiD(value) : ZEB_Strdup(".");
+  ZEB_Free(value);
+  return text;
+}
+
+}  // namespace
+
+void launch_candidates(LaunchState *state) {
+  // The local directory first, while the current directory is still the starting one.
+  state->local_dir = candidate(ZEB_GetDir(ZEB_DIR_CURRENT));
+  state->machine_dir = candidate(ZEB_JoinPath(ZEB_GetDir(ZEB_DIR_PROGRAM_DATA), "Quarlo"));
+  char *appdata = appdata_variable();
+  state->user_dir = candidate(ZEB_JoinPath(appdata, "Quarlo"));
+  ZEB_Free(appdata);
+}
+
+void launch_harden() {
+  // Only System32 is searched for libraries from here on. Older systems lack the call.
+  using SetDirectoriesFn = BOOL(WINAPI *)(DWORD);
+  if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll")) {
+    if (auto set_directories = reinterpret_cast<SetDirectoriesFn>(
+            reinterpret_cast<void *>(GetProcAddress(kernel, "SetDefaultDllDirectories"))))
+      set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
+
+  wchar_t system[260] = {};
+  if (!GetSystemDirectoryW(system, 260)) return;
+  wchar_t windows[260] = {};
+  if (!GetWindowsDirectoryW(windows, 260)) return;
+  wchar_t path[520] = {};
+  _snwprintf(path, 519, L"%ls;%ls", system, windows);
+  SetEnvironmentVariableW(L"Path", path);
+  SetCurrentDirectoryW(system);
+}

@@ -1,0 +1,130 @@
+// The launch sequence: start-up, then passes of settings, checks, load and wx_main until the
+// library stops asking for a relaunch.
+#include <cstdio>
+#include <cstring>
+
+#include "src/launch/appdata.h"
+#include "src/launch/launch_guards.h"
+#include "src/launch/launch_startup.h"
+#include "src/launch/launcher.h"
+#include "zeb/crypto_hash.h"
+#include "zeb/fs.h"
+#include "zeb/json_reader.h"
+#include "zeb/log.h"
+#include "zeb/memory.h"
+#include "zeb/shared_library.h"
+
+namespace {
+
+using WxMain = int32_t (*)(int32_t *count, char **list, const char *data_directory,
+                           const char *library_hash);
+
+constexpr const char *kCannotLoadText =
+    "Error:\n%s\n\nThis version of Quarlo appears to be incompatible with your machine.\n"
+    "Please contact support.";
+
+// setup.json under Program Files decides between the machine-wide and the per-user directory.
+bool use_program_data() {
+  char *product = ZEB_Strdup(ZEB_JoinPath(ZEB_GetDir(ZEB_DIR_PROGRAM_FILES), "Quarlo"));
+  ZEB_JSON *setup = ZEB_JSONReadFile(ZEB_JoinPath(product, "setup.json"));
+  ZEB_Free(product);
+  bool value = false;
+  if (!ZEB_JSONGetBool(ZEB_JSONObjGetItem(setup, "useProgramData"), &value)) value = false;
+  ZEB_JSONDestroy(&setup);
+  return value;
+}
+
+void find_settings(LaunchState *state) {
+  state->result = 2;
+  state->settings_found = false;
+  if (appdata_read(&state->settings, state->local_dir) == 0) {
+    state->data_dir = state->local_dir;
+    state->settings_found = true;
+    state->local_layout = true;
+    return;
+  }
+  state->local_layout = false;
+  state->data_dir = use_program_data() ? state->machine_dir : state->user_dir;
+  state->settings_found = appdata_read(&state->settings, state->data_dir) == 0;
+}
+
+void report_load_failure() {
+  // Copied at once: the last message lives in the scratch ring.
+  char *message = ZEB_Strdup(ZEB_GetLog());
+  printf("%s\n", message);
+  fflush(stdout);
+  ZEB_ErrorBox("Cannot load Quarlo", kCannotLoadText, message);
+  ZEB_Free(message);
+}
+
+// Load, look up and call the library. The result stays as the pass left it on failure.
+void load_and_run(LaunchState *state) {
+  state->library = ZEB_SOLoad(state->library_path);
+  guard_after_load_attempt(state);
+  if (!state->library) {
+    if (!guard_first_failure(state)) report_load_failure();
+    return;
+  }
+  auto wx_main = reinterpret_cast<WxMain>(ZEB_SOGetSymbol(state->library, "wx_main"));
+  if (!wx_main) {
+    guard_first_failure(state);
+    ZEB_SOUnload(&state->library);
+    return;
+  }
+  guard_before_call(state);
+  state->result = wx_main(&state->count, state->list, state->data_dir, state->library_hash);
+  state->retry = false;
+  ZEB_DeleteFile(state->counter_path);
+  ZEB_SOUnload(&state->library);
+}
+
+// One pass of the launch loop; the outcome is in state->result.
+void run_pass(LaunchState *state) {
+  memset(state->counter_path, 0, sizeof state->counter_path);
+  memset(state->library_hash, 0, sizeof state->library_hash);
+  find_settings(state);
+  if (!guard_before_loading(state)) return;
+
+  state->library_path = ZEB_Strdup(ZEB_JoinPath(state->data_dir, state->settings.so_name));
+  if (guard_library_path(state) &&
+      ZEB_CryptoHashFile(ZEB_ALGORITHM_SHA256_HEX, state->library_path, nullptr, 0,
+                         state->library_hash, sizeof state->library_hash) &&
+      guard_after_hashing(state)) {
+    load_and_run(state);
+  }
+  guard_release(state);
+  ZEB_Free(state->library_path);
+  state->library_path = nullptr;
+}
+
+}  // namespace
+
+int32_t launcher_main(int32_t count, char **arguments) {
+  LaunchState state = {};
+  launch_candidates(&state);
+  launch_harden();
+
+  state.list = static_cast<char **>(ZEB_Alloc(LAUNCH_LIST_ENTRIES, sizeof(char *)));
+  state.count = launch_args_copy(count, arguments, state.list);
+  // What we allocated, kept apart: the library may rewrite its copy of the list.
+  char *owned[LAUNCH_LIST_ENTRIES];
+  memcpy(owned, state.list, sizeof owned);
+
+  if (const char *ipc = launch_args_find(state.list, "QUARLO_IPC_")) {
+    state.ipc_launch = true;
+    ZEB_Log(3, "IPC name in args: %s", ipc);
+  }
+  state.mode = launch_mode(state.list);
+  launch_counter_name(state.mode, state.counter_name);
+
+  do {
+    run_pass(&state);
+  } while (state.result == 1);
+
+  for (char *entry : owned) ZEB_Free(entry);
+  ZEB_Free(state.list);
+  ZEB_Free(state.local_dir);
+  ZEB_Free(state.machine_dir);
+  ZEB_Free(state.user_dir);
+  return state.result;
+}

@@ -1,0 +1,94 @@
+// Anti-swap locks: handles opened without delete sharing on the object itself, never following
+// a reparse point, and refused when the object is a junction or a symbolic link.
+#include <windows.h>
+// After windows.h, which they build on.
+#include <shlwapi.h>
+#include <winioctl.h>
+
+#include <cstring>
+
+#include "src/trust/lock.h"
+#include "zeb/memory.h"
+#include "zeb/unicode.h"
+
+namespace {
+
+bool lockable_object(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  if (info.dwFileAttributes == INVALID_FILE_ATTRIBUTES) return false;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return true;
+  alignas(8) unsigned char data[LOCK_REPARSE_BUFFER_SIZE];
+  DWORD returned = 0;
+  bool fetched = DeviceIoControl(handle, FSCTL_GET_REPARSE_POINT, nullptr, 0, data, sizeof(data),
+                                 &returned, nullptr) != FALSE;
+  return lock_reparse_data_allowed(fetched, data, returned);
+}
+
+}  // namespace
+
+bool lock_path(const char *path, bool is_directory, bool share_write, void **handle_out) {
+  *handle_out = nullptr;
+  if (path == nullptr) return false;
+  ZEB_WideText wide(path);
+  // The dropped character is an ASCII separator, so it is also the last UTF-16 unit.
+  wchar_t *text = const_cast<wchar_t *>(wide.get());
+  if (lock_open_length(path) < strlen(path)) text[wcslen(text) - 1] = 0;
+
+  DWORD share = FILE_SHARE_READ | (share_write ? FILE_SHARE_WRITE : 0);
+  DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (is_directory ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+  HANDLE handle = CreateFileW(text, GENERIC_READ, share, nullptr, OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  if (!lockable_object(handle)) {
+    CloseHandle(handle);
+    return false;
+  }
+  *handle_out = handle;
+  return true;
+}
+
+bool lock_path_recursive(const char *path, void ***array_out, uint32_t *count_out) {
+  *array_out = nullptr;
+  *count_out = 0;
+  if (path == nullptr) return false;
+  {
+    ZEB_WideText wide(path);
+    if (PathIsNetworkPathW(wide.get())) return true;
+  }
+
+  char *copy = ZEB_Strdup(path);
+  lock_trim_separators(copy);
+  const uint32_t slots = lock_slot_count(copy);
+  void **array = static_cast<void **>(ZEB_Alloc(slots, sizeof(void *)));
+
+  uint32_t count = 1;
+  bool locked = lock_path(copy, true, false, &array[0]);
+  while (locked && count < slots && lock_cut_at_parent(copy)) {
+    // Ancestors grant write sharing: other software may still write into them, not swap them.
+    locked = lock_path(copy, true, true, &array[count]);
+    if (locked) ++count;
+  }
+  ZEB_Free(copy);
+
+  if (!locked) {
+    lock_release_array(&array, &count);
+    return false;
+  }
+  *array_out = array;
+  *count_out = count;
+  return true;
+}
+
+void lock_close(void **handle) {
+  if (*handle != nullptr && *handle != INVALID_HANDLE_VALUE) CloseHandle(*handle);
+  *handle = nullptr;
+}
+
+void lock_release_array(void ***array, uint32_t *count) {
+  if (*array != nullptr) {
+    for (uint32_t i = 0; i < *count; ++i) lock_close(&(*array)[i]);
+    ZEB_Free(*array);
+  }
+  *array = nullptr;
+  *count = 0;
+}

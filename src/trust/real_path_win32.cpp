@@ -1,0 +1,128 @@
+// Opening and querying paths for resolve_real_path; the decoding and the substitution loop
+// live in the pure files beside this one.
+#include <windows.h>
+// After windows.h, whose types they use.
+#include <shlwapi.h>
+#include <winioctl.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "src/trust/real_path.h"
+#include "src/trust/reparse_data.h"
+#include "zeb/memory.h"
+#include "zeb/unicode.h"
+
+namespace {
+
+constexpr size_t kFullPathUnits = 1280;
+
+bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Heap UTF-16 block released on every exit path.
+struct WideBlock {
+  wchar_t *text;
+  explicit WideBlock(wchar_t *owned) : text(owned) {}
+  explicit WideBlock(size_t units)
+      : text(static_cast<wchar_t *>(ZEB_Alloc(units, sizeof(wchar_t)))) {}
+  ~WideBlock() { ZEB_Free(text); }
+  WideBlock(const WideBlock &) = delete;
+  WideBlock &operator=(const WideBlock &) = delete;
+};
+
+struct FileHandle {
+  HANDLE handle;
+  ~FileHandle() {
+    if (handle && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+};
+
+// A zero-filled, terminated copy of a UTF-16 name that may sit unaligned in the record.
+wchar_t *copy_name(const void *names, uint16_t offset, uint16_t length, size_t units) {
+  auto *copy = static_cast<wchar_t *>(ZEB_Alloc(units, sizeof(wchar_t)));
+  memcpy(copy, static_cast<const uint8_t *>(names) + offset, length);
+  return copy;
+}
+
+char *lookup_link(const char *path, void *) { return read_link_target(path); }
+
+}  // namespace
+
+char *make_link_target_path(const char *linkPath, bool relative, const void *names,
+                            uint16_t printNameOffset, uint16_t printNameLength) {
+  WideBlock printName(copy_name(names, printNameOffset, printNameLength, printNameLength + 1u));
+  if (!relative) return ZEB_WideToMultiD(printName.text);
+
+  // The link's directory, up to and including its last separator; a bare name is used whole.
+  WideBlock link(ZEB_MultiToWideD(linkPath));
+  size_t directory = wcslen(link.text);
+  for (size_t i = directory; i > 0; --i) {
+    if (is_separator(link.text[i - 1])) {
+      directory = i;
+      break;
+    }
+  }
+
+  // "directory\name", cut to the buffer; the full-path routine folds the doubled separator
+  // and any "." and ".." parts.
+  const size_t units = strlen(linkPath) + printNameLength + 5;
+  WideBlock joined(units);
+  size_t used = 0;
+  for (size_t i = 0; i < directory && used + 1 < units; ++i) joined.text[used++] = link.text[i];
+  if (used + 1 < units) joined.text[used++] = L'\\';
+  for (const wchar_t *p = printName.text; *p && used + 1 < units; ++p) joined.text[used++] = *p;
+
+  WideBlock full(units);
+  if (!_wfullpath(full.text, joined.text, units)) full.text[0] = L'\0';
+  return ZEB_WideToMultiD(full.text);
+}
+
+char *read_link_target(const char *path) {
+  if (!path) return nullptr;
+  WideBlock wide(ZEB_MultiToWideD(path));
+  if (PathIsNetworkPathW(wide.text)) return nullptr;
+  const size_t length = wcslen(wide.text);
+  if (length > 0 && is_separator(wide.text[length - 1])) wide.text[length - 1] = L'\0';
+
+  // The link itself, not what it points to; directories open too.
+  FileHandle file{CreateFileW(wide.text, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
+  if (file.handle == INVALID_HANDLE_VALUE) return nullptr;
+
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!GetFileInformationByHandle(file.handle, &info) ||
+      info.dwFileAttributes == INVALID_FILE_ATTRIBUTES ||
+      !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return nullptr;
+
+  alignas(8) uint8_t buffer[REPARSE_BUFFER_SIZE];
+  DWORD returned = 0;
+  if (!DeviceIoControl(file.handle, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer, sizeof buffer,
+                       &returned, nullptr))
+    return nullptr;
+
+  ReparseLink link;
+  if (!decode_reparse_link(buffer, returned, &link)) return nullptr;
+  if (link.kind == REPARSE_LINK_SYMLINK)
+    return make_link_target_path(path, link.relative, link.names, link.printNameOffset,
+                                 link.printNameLength);
+  // A junction without a print name (a volume mount point) names no usable directory.
+  if (link.printNameLength == 0) return nullptr;
+  WideBlock printName(copy_name(link.names, link.printNameOffset, link.printNameLength,
+                                link.printNameLength / 2 + 1u));
+  return ZEB_WideToMultiD(printName.text);
+}
+
+char *resolve_real_path(const char *path) {
+  wchar_t full[kFullPathUnits] = {};
+  {
+    WideBlock wide(ZEB_MultiToWideD(path ? path : ""));
+    // A form that does not fit leaves the buffer empty.
+    if (!_wfullpath(full, wide.text, kFullPathUnits)) full[0] = L'\0';
+  }
+  char *working = ZEB_WideToMultiD(full);
+  // Network paths are never opened or followed.
+  if (PathIsNetworkPathW(full)) return working;
+  return resolve_links(working, lookup_link, nullptr);
+}

@@ -1,0 +1,83 @@
+// Authenticode check with publisher-key pinning. The platform verifier is asked only whether
+// the signed hash matches the file (no chain policy, no revocation); the publisher is then
+// recognised by the primary signer's leaf public key.
+#include <windows.h>
+// clang-format off
+#include <wincrypt.h>
+#include <wintrust.h>
+#include <softpub.h>
+// clang-format on
+
+#include <cstddef>
+
+#include "src/trust/signature.h"
+
+namespace {
+
+// The full WINTRUST_DATA: mingw-w64 declares the older form without pSignatureSettings.
+struct wintrust_data_full {
+  DWORD cbStruct;
+  LPVOID pPolicyCallbackData;
+  LPVOID pSIPClientData;
+  DWORD dwUIChoice;
+  DWORD fdwRevocationChecks;
+  DWORD dwUnionChoice;
+  WINTRUST_FILE_INFO *pFile;
+  DWORD dwStateAction;
+  HANDLE hWVTStateData;
+  WCHAR *pwszURLReference;
+  DWORD dwProvFlags;
+  DWORD dwUIContext;
+  void *pSignatureSettings;
+};
+static_assert(sizeof(wintrust_data_full) == 88);
+static_assert(offsetof(wintrust_data_full, hWVTStateData) ==
+              offsetof(WINTRUST_DATA, hWVTStateData));
+static_assert(offsetof(wintrust_data_full, dwUIContext) == offsetof(WINTRUST_DATA, dwUIContext));
+static_assert(sizeof(WINTRUST_FILE_INFO) == 32);
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+
+// Base64 of the primary signer's leaf public key into `text`; false when any link is missing
+// or the text does not fit.
+bool encode_signer_key(HANDLE state, char16_t *text, DWORD capacity) {
+  CRYPT_PROVIDER_DATA *provider = WTHelperProvDataFromStateData(state);
+  if (provider == nullptr) return false;
+  CRYPT_PROVIDER_SGNR *signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+  if (signer == nullptr) return false;
+  CRYPT_PROVIDER_CERT *leaf = WTHelperGetProvCertFromChain(signer, 0);
+  if (leaf == nullptr || leaf->pCert == nullptr || leaf->pCert->pCertInfo == nullptr) return false;
+  const CRYPT_BIT_BLOB &key = leaf->pCert->pCertInfo->SubjectPublicKeyInfo.PublicKey;
+  DWORD count = capacity;
+  return CryptBinaryToStringW(key.pbData, key.cbData, CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF,
+                              reinterpret_cast<LPWSTR>(text), &count) != FALSE;
+}
+
+}  // namespace
+
+bool verify_signature(const wchar_t *path) {
+  WINTRUST_FILE_INFO file = {};
+  file.cbStruct = sizeof(file);
+  file.pcwszFilePath = path;
+
+  wintrust_data_full data = {};
+  data.cbStruct = sizeof(data);
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &file;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  data.dwProvFlags = WTD_HASH_ONLY_FLAG;
+
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  HWND no_user = static_cast<HWND>(INVALID_HANDLE_VALUE);
+  char16_t key_text[SIGNATURE_KEY_TEXT_CAPACITY] = {};
+
+  bool encoded = WinVerifyTrust(no_user, &action, &data) == 0 &&
+                 encode_signer_key(data.hWVTStateData, key_text, SIGNATURE_KEY_TEXT_CAPACITY);
+  // The verifier's state is released exactly once, whatever happened above; the comparison
+  // below uses only the copied text.
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  WinVerifyTrust(no_user, &action, &data);
+
+  return encoded && publisher_key_matches(key_text, SIGNATURE_KEY_TEXT_CAPACITY);
+}
