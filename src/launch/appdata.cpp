@@ -14,5 +14,8 @@ int appdata_read(LaunchSettings *settings, const char *directory) {
                         sizeof settings->so_name) &&
       ZEB_JSONGetString(ZEB_JSONObjGetItem(root, "hash"), settings->hash, sizeof settings->hash);
   ZEB_JSONDestroy(&root);
+  // A member that did not fit may have left a shortened copy; a hash cut that way would name a
+  // build that was never installed, so nothing of a failed read is kept.
+  if (!read) memset(settings, 0, sizeof *settings);
   return read ? 0 : -100;
 }

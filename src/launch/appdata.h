@@ -2,5 +2,5 @@
 #include "src/launch/launch_state.h"
 
 // Clears the settings and reads so_name and hash from appdata.json in `directory`.
-// 0 when both were read; -100 otherwise (the block's contents are then not to be used).
+// 0 when both were read; -100 otherwise, with the block left cleared.
 int appdata_read(LaunchSettings *settings, const char *directory);

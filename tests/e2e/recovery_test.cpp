@@ -85,16 +85,22 @@ TEST(Recovery, TwoCrashesAreNotALoop) {
 }
 
 TEST(Recovery, MissingSettingsAreRestoredAndTheNextLaunchLoads) {
-  Broken install;
-  DeleteFileW(harness::widen(install.data + "\\appdata.json").c_str());
-  const auto first = install.launch();
-  EXPECT_EQ(first.exit_code, 2u);
-  EXPECT_TRUE(first.dialogs.empty());
-  EXPECT_TRUE(install.log(install.data).empty()) << "nothing is loaded after such a recovery";
-  EXPECT_TRUE(install.restored());
-  EXPECT_FALSE(harness::file_exists(install.data + "\\config.txt"))
-      << "no build was known, so none is blocked";
-  EXPECT_EQ(install.launch().exit_code, 9u);
+  for (const bool too_long : {false, true}) {
+    SCOPED_TRACE(too_long ? "a hash of 65 characters" : "no appdata.json");
+    Broken install;
+    if (too_long)  // cut to 64 characters it would name the skel build: no "Skel Crash" for that
+      install.write_appdata(install.data, "app.dll", kHashB + "\\n");
+    else
+      DeleteFileW(harness::widen(install.data + "\\appdata.json").c_str());
+    const auto first = install.launch();
+    EXPECT_EQ(first.exit_code, 2u);
+    EXPECT_TRUE(first.dialogs.empty());
+    EXPECT_TRUE(install.log(install.data).empty()) << "nothing is loaded after such a recovery";
+    EXPECT_TRUE(install.restored());
+    EXPECT_FALSE(harness::file_exists(install.data + "\\config.txt"))
+        << "no build was known, so none is blocked";
+    EXPECT_EQ(install.launch().exit_code, 9u);
+  }
 }
 
 TEST(Recovery, AMissingDataDirectoryIsCreatedAndFilled) {
