@@ -12,6 +12,9 @@ constexpr int32_t CRASH_COUNTER_LIMIT = 3;           // a count this high starts
 // `expected_hash` and `count_out` may be null.
 bool crash_counter_read(const char *path, const char *expected_hash, int32_t *count_out);
 
+// The same over a file already opened and checked (safe_file_open), read from its start.
+bool crash_counter_read_open(void *file, const char *expected_hash, int32_t *count_out);
+
 // The validation behind crash_counter_read, over the file's bytes.
 bool crash_counter_parse(const char *bytes, uint64_t size, const char *expected_hash,
                          int32_t *count_out);

@@ -10,6 +10,7 @@
 #include "src/launch/launch_guards.h"
 #include "src/trust/lock.h"
 #include "src/launch/reinstall.h"
+#include "src/trust/safe_file.h"
 #include "src/trust/signature.h"
 #include "src/launch/skel_recovery.h"
 #include "zeb/fs.h"
@@ -26,24 +27,42 @@ bool fail_with_box(LaunchState *state, const char *title) {
   return false;
 }
 
+// Directory names compared as the file system compares them: ordinal, ignoring case.
+bool same_directory(const char *a, const char *b) {
+  ZEB_WideText wide_a(a);
+  ZEB_WideText wide_b(b);
+  return CompareStringOrdinal(wide_a.get(), -1, wide_b.get(), -1, TRUE) == CSTR_EQUAL;
+}
+
 // A local layout without skel loads at once, unless an IPC launch started in a directory that
 // is also one of the shared data directories.
 bool takes_local_shortcut(const LaunchState *state) {
   if (!state->local_layout || ZEB_FileExists(ZEB_JoinPath(state->data_dir, "skel"))) return false;
-  return !(state->ipc_launch && (strcmp(state->local_dir, state->machine_dir) == 0 ||
-                                 strcmp(state->local_dir, state->user_dir) == 0));
+  return !(state->ipc_launch && (same_directory(state->local_dir, state->machine_dir) ||
+                                 same_directory(state->local_dir, state->user_dir)));
 }
 
-// Visits all three counter files; deletes those to discard. True when one reached the limit.
+// Whether one mode's record counts toward a crash loop; one to discard is deleted when the data
+// directory is locked. A record that another launch still holds open (it is inside wx_main) is
+// live: it neither counts nor goes.
+bool record_reached_limit(const char *path, const char *hash, bool may_delete) {
+  void *file = nullptr;
+  if (safe_file_open(path, SAFE_FILE_READ | SAFE_FILE_DELETE, SAFE_FILE_SHARE_ALL, false, &file) !=
+      SAFE_FILE_OPENED)
+    return false;
+  int32_t count = 0;
+  if (crash_counter_read_open(file, hash, &count) && may_delete) safe_file_delete_open(file);
+  safe_file_close(&file);
+  return count >= CRASH_COUNTER_LIMIT;
+}
+
+// Visits all three counter files. True when one reached the limit.
 bool crash_loop_detected(const LaunchState *state) {
   bool detected = false;
   for (unsigned mode = 0; mode < 3; ++mode) {
     char path[1280] = {};
     snprintf(path, sizeof path, "%s%ccc%u.txt", state->data_dir, '\\', mode);
-    int32_t count = 0;
-    if (crash_counter_read(path, state->settings.hash, &count))
-      ZEB_DeleteFile(path);
-    else if (count >= CRASH_COUNTER_LIMIT)
+    if (record_reached_limit(path, state->settings.hash, state->dir_lock != nullptr))
       detected = true;
   }
   return detected;
@@ -88,6 +107,10 @@ bool guard_before_loading(LaunchState *state) {
   memset(state->counter_path, 0, sizeof state->counter_path);
   snprintf(state->counter_path, sizeof state->counter_path, "%s%c%s", state->data_dir, '\\',
            state->counter_name);
+  // Nothing in the data directory changes before the directory itself is locked: the lock keeps
+  // it from being swapped for a junction while records are deleted. One that does not exist yet
+  // is created and locked by recovery.
+  lock_path(state->data_dir, true, false, &state->dir_lock);
 
   if (!takes_local_shortcut(state)) {
     const bool recover = !state->settings_found || state->retry || crash_loop_detected(state);
@@ -105,7 +128,7 @@ bool guard_before_loading(LaunchState *state) {
   }
 
   if (!library_name_acceptable(state->settings.so_name) ||
-      !lock_path(state->data_dir, true, false, &state->dir_lock))
+      (!state->dir_lock && !lock_path(state->data_dir, true, false, &state->dir_lock)))
     return fail_with_box(state, "File System Error - Lock");
   if (!lock_path_recursive(state->data_dir, &state->ancestor_locks, &state->ancestor_count)) {
     fail_with_box(state, "File System Error - Recursive");
@@ -134,16 +157,36 @@ void guard_after_load_attempt(LaunchState *state) {
 }
 
 void guard_before_call(LaunchState *state) {
+  // The record stays open without write or delete sharing while wx_main runs: other launches
+  // see it as live, and nobody can change or remove it, while anyone may still read it. When
+  // another launch of this mode holds it, this one runs without a record.
+  if (safe_file_open(state->counter_path, SAFE_FILE_READ | SAFE_FILE_WRITE, SAFE_FILE_SHARE_READ,
+                     true, &state->counter_file) != SAFE_FILE_OPENED)
+    return;
   int32_t count = 0;
-  crash_counter_read(state->counter_path, state->settings.hash, &count);
+  crash_counter_read_open(state->counter_file, state->settings.hash, &count);
   if (count < INT32_MAX) ++count;
   char record[CRASH_COUNTER_RECORD_SIZE] = {};
   const int32_t length = crash_counter_write(state->settings.hash, count, record);
-  if (length > 0 && ZEB_WriteFile(state->counter_path, record, uint64_t(length)))
-    grant_everyone_access(state->counter_path);
+  if (length > 0 && safe_file_replace(state->counter_file, record, uint64_t(length))) {
+    grant_everyone_access(state->counter_file);
+    return;
+  }
+  guard_after_call(state);  // a record that could not be written is none
+}
+
+void guard_after_call(LaunchState *state) {
+  if (state->counter_file) {
+    // Emptied first, so that in the moment between closing and deleting it no other launch can
+    // count it: an empty record is discarded.
+    safe_file_replace(state->counter_file, "", 0);
+    safe_file_close(&state->counter_file);
+  }
+  safe_file_delete(state->counter_path);  // refused while another launch holds its own
 }
 
 void guard_release(LaunchState *state) {
+  safe_file_close(&state->counter_file);
   lock_close(&state->library_lock);
   lock_release_array(&state->ancestor_locks, &state->ancestor_count);
   lock_close(&state->dir_lock);

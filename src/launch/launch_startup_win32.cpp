@@ -30,6 +30,13 @@ char *appdata_variable() {
   return text;
 }
 
+// The redirection-trust mitigation (Windows 10 2004 and later); older headers lack it.
+constexpr int kProcessRedirectionTrustPolicy = 16;
+struct RedirectionTrustPolicy {
+  DWORD flags;  // bit 0: enforce, bit 1: audit
+};
+constexpr DWORD kEnforceRedirectionTrust = 1;
+
 }  // namespace
 
 void launch_candidates(LaunchState *state) {
@@ -39,6 +46,18 @@ void launch_candidates(LaunchState *state) {
   char *appdata = appdata_variable();
   state->user_dir = candidate(ZEB_JoinPath(appdata, "Quarlo"));
   ZEB_Free(appdata);
+}
+
+void launch_trust_redirection() {
+  using SetPolicyFn = BOOL(WINAPI *)(int, void *, SIZE_T);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  auto set_policy = kernel ? reinterpret_cast<SetPolicyFn>(reinterpret_cast<void *>(
+                                 GetProcAddress(kernel, "SetProcessMitigationPolicy")))
+                           : nullptr;
+  // Absent, or refused on a system that does not know the policy: both are no error.
+  if (!set_policy) return;
+  RedirectionTrustPolicy policy = {kEnforceRedirectionTrust};
+  set_policy(kProcessRedirectionTrustPolicy, &policy, sizeof policy);
 }
 
 void launch_harden() {

@@ -41,4 +41,5 @@ struct LaunchState {
   void **ancestor_locks;
   uint32_t ancestor_count;
   void *library_lock;
+  void *counter_file;  // this mode's crash-counter record, held while wx_main runs
 };

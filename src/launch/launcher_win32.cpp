@@ -74,7 +74,7 @@ void load_and_run(LaunchState *state) {
   guard_before_call(state);
   state->result = wx_main(&state->count, state->list, state->data_dir, state->library_hash);
   state->retry = false;
-  ZEB_DeleteFile(state->counter_path);
+  guard_after_call(state);
   ZEB_SOUnload(&state->library);
 }
 
@@ -83,18 +83,18 @@ void run_pass(LaunchState *state) {
   memset(state->counter_path, 0, sizeof state->counter_path);
   memset(state->library_hash, 0, sizeof state->library_hash);
   find_settings(state);
-  if (!guard_before_loading(state)) return;
-
-  state->library_path = ZEB_Strdup(ZEB_JoinPath(state->data_dir, state->settings.so_name));
-  if (guard_library_path(state) &&
-      ZEB_CryptoHashFile(ZEB_ALGORITHM_SHA256_HEX, state->library_path, nullptr, 0,
-                         state->library_hash, sizeof state->library_hash) &&
-      guard_after_hashing(state)) {
-    load_and_run(state);
+  if (guard_before_loading(state)) {
+    state->library_path = ZEB_Strdup(ZEB_JoinPath(state->data_dir, state->settings.so_name));
+    if (guard_library_path(state) &&
+        ZEB_CryptoHashFile(ZEB_ALGORITHM_SHA256_HEX, state->library_path, nullptr, 0,
+                           state->library_hash, sizeof state->library_hash) &&
+        guard_after_hashing(state)) {
+      load_and_run(state);
+    }
+    ZEB_Free(state->library_path);
+    state->library_path = nullptr;
   }
   guard_release(state);
-  ZEB_Free(state->library_path);
-  state->library_path = nullptr;
 }
 
 }  // namespace
@@ -116,6 +116,9 @@ int32_t launcher_main(int32_t count, char **arguments) {
   }
   state.mode = launch_mode(state.list);
   launch_counter_name(state.mode, state.counter_name);
+  // Services may run as SYSTEM over a data directory that users can write: links planted there
+  // by users must not redirect them. Users' own launches keep following their junctions.
+  if (state.mode == LAUNCH_MODE_SERVICE) launch_trust_redirection();
 
   do {
     run_pass(&state);

@@ -8,8 +8,8 @@
 #include "src/trust/grant_access.h"
 #include "src/trust/lock.h"
 #include "src/launch/reinstall.h"
+#include "src/trust/safe_file.h"
 #include "src/trust/signature.h"
-#include "src/json/file_util.h"
 #include "zeb/file_list.h"
 #include "zeb/fs.h"
 #include "zeb/log.h"
@@ -28,16 +28,7 @@ bool refuse(const char *title, void **recovery_lock) {
 // "lock" and "lock_client" belong to a running application; a missing one is no error.
 bool remove_lock_file(const char *data_directory, const char *name) {
   const char *path = ZEB_JoinPath(data_directory, name);
-  return !ZEB_FileExists(path) || ZEB_DeleteFile(ZEB_JoinPath(data_directory, name));
-}
-
-void copy_top_level_files(const char *skel, const char *data_directory) {
-  ZEB_FileList *list = ZEB_GetFileList(skel, "");
-  for (uint32_t i = 0; i < list->len; ++i) {
-    const ZEB_FileDesc &entry = list->files[i];
-    if (!entry.dir) ZEB_CopyFile(entry.path, ZEB_JoinPath(data_directory, entry.name));
-  }
-  ZEB_FreeFileList(&list);
+  return !ZEB_FileExists(path) || safe_file_delete(ZEB_JoinPath(data_directory, name));
 }
 
 // Records the replaced build so the application can refuse it; the line starts with a newline
@@ -45,26 +36,39 @@ void copy_top_level_files(const char *skel, const char *data_directory) {
 void append_block_line(const char *data_directory, const char *hash) {
   char line[128] = {};
   const int length = snprintf(line, sizeof line, "\napp_block_hash=%s\n", hash);
-  char *path = ZEB_Strdup(ZEB_JoinPath(data_directory, "config.txt"));
-  FILE *file = nullptr;
-  if (length > 0 && util_file_open(path, "a+b", &file)) {
+  void *file = nullptr;
+  if (length > 0 &&
+      safe_file_open(ZEB_JoinPath(data_directory, "config.txt"), SAFE_FILE_READ | SAFE_FILE_APPEND,
+                     SAFE_FILE_SHARE_READ, true, &file) == SAFE_FILE_OPENED) {
     const size_t bytes = size_t(length) < sizeof line ? size_t(length) : sizeof line - 1;
-    fwrite(line, 1, bytes, file);
-    fclose(file);
-    grant_everyone_access(path);
+    safe_file_append(file, line, bytes);
+    grant_everyone_access(file);
   }
-  ZEB_Free(path);
+  safe_file_close(&file);
 }
 
 void delete_counter_files(const char *data_directory) {
   for (unsigned mode = 0; mode < 3; ++mode) {
     char path[1280] = {};
     snprintf(path, sizeof path, "%s%ccc%u.txt", data_directory, '\\', mode);
-    ZEB_DeleteFile(path);
+    safe_file_delete(path);  // a record another launch still holds stays
   }
 }
 
 }  // namespace
+
+bool skel_copy_files(const char *skel, const char *data_directory) {
+  ZEB_FileList *list = ZEB_GetFileList(skel, "");
+  // Even an empty directory lists "." and "..": no entries means skel vanished or cannot be
+  // read, and recovering from it would reset the counters without restoring anything.
+  const bool listed = list->len > 0;
+  for (uint32_t i = 0; i < list->len; ++i) {
+    const ZEB_FileDesc &entry = list->files[i];
+    if (!entry.dir) safe_file_copy(entry.path, ZEB_JoinPath(data_directory, entry.name));
+  }
+  ZEB_FreeFileList(&list);
+  return listed;
+}
 
 void skel_location(const char *data_directory, char location[kLocationSize]) {
   if (data_directory && ZEB_FileExists(ZEB_JoinPath(data_directory, "skel"))) {
@@ -105,8 +109,8 @@ bool skel_recover(const char *data_directory, LaunchSettings *settings) {
 
   char copy_from[kLocationSize] = {};
   skel_location(data_directory, copy_from);
-  if (!copy_from[0]) return refuse("File System Error - Skel Copy", &recovery_lock);
-  copy_top_level_files(copy_from, data_directory);
+  if (!copy_from[0] || !skel_copy_files(copy_from, data_directory))
+    return refuse("File System Error - Skel Copy", &recovery_lock);
 
   if (settings->hash[0]) append_block_line(data_directory, settings->hash);
   delete_counter_files(data_directory);

@@ -13,5 +13,6 @@ bool util_everyone_dacl(PSECURITY_DESCRIPTOR file_sd, PSID everyone, SECURITY_DE
                         PACL *list);
 
 // util_take_ownership after the platform refused `list`: with the take-ownership privilege
-// switched on just around it, makes `admins` the owner of `path`, then sets `list` again.
-bool util_owner_then_dacl(const wchar_t *path, PSID admins, PACL list);
+// switched on just around it, makes `admins` the owner of the file open as `file`, then sets
+// `list` again.
+bool util_owner_then_dacl(HANDLE file, PSID admins, PACL list);

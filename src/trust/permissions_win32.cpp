@@ -8,6 +8,7 @@
 
 #include "src/trust/permissions.h"
 #include "src/trust/permissions_steps.h"
+#include "src/trust/safe_file.h"
 #include "zeb/log.h"
 #include "zeb/memory.h"
 
@@ -43,34 +44,45 @@ bool make_administrators(SidHolder *sid) {
                                   0, 0, 0, 0, 0, sid->out());
 }
 
-// True for an existing local file or directory that is not a junction or symbolic link:
-// security is never changed through a link.
-bool plain_entry(const wchar_t *path) {
-  HANDLE file =
-      CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  const bool read = GetFileInformationByHandle(file, &info);
-  CloseHandle(file);
-  return read && info.dwFileAttributes != INVALID_FILE_ATTRIBUTES &&
-         !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+// Sets one part of the file's security through a second handle to the same file, opened for
+// just that change. The platform's error code; 0 on success.
+DWORD set_security(HANDLE file, DWORD access, SECURITY_INFORMATION part, PSID owner, PACL list) {
+  // Reading the present descriptor is part of setting one.
+  HANDLE writer = safe_file_reopen(file, access | READ_CONTROL);
+  if (!writer) return GetLastError();
+  // The DACL alone (no protection flags) leaves the file's inheritance from its parent as it was.
+  const DWORD result = SetSecurityInfo(writer, SE_FILE_OBJECT, part, owner, nullptr, list, nullptr);
+  CloseHandle(writer);
+  return result;
 }
 
-DWORD set_dacl(const wchar_t *path, PACL list) {
-  // DACL_SECURITY_INFORMATION alone leaves the file's inheritance from its parent as it was.
-  return SetNamedSecurityInfoW(const_cast<wchar_t *>(path), SE_FILE_OBJECT,
-                               DACL_SECURITY_INFORMATION, nullptr, nullptr, list, nullptr);
+DWORD set_dacl(HANDLE file, PACL list) {
+  return set_security(file, WRITE_DAC, DACL_SECURITY_INFORMATION, nullptr, list);
 }
 
 }  // namespace
 
 bool util_change_permissions_everyone(const wchar_t *path) {
+  void *file = nullptr;
+  const SafeFileOpen opened =
+      safe_file_open_wide(path, SAFE_FILE_INSPECT, SAFE_FILE_SHARE_ALL, false, &file);
+  if (opened != SAFE_FILE_OPENED) {
+    // A link or second name was reported by the open; anything else fails like the first query.
+    if (opened != SAFE_FILE_REFUSED)
+      ZEB_LogError(kEveryoneTag, "GetFileSecurity() failed. Error %d", int(GetLastError()));
+    return false;
+  }
+  const bool done = util_change_permissions_everyone_open(file);
+  safe_file_close(&file);
+  return done;
+}
+
+bool util_change_permissions_everyone_open(void *file) {
   SidHolder everyone;
   if (!make_everyone(&everyone)) return false;
 
   DWORD needed = 0;
-  if (GetFileSecurityW(path, DACL_SECURITY_INFORMATION, nullptr, 0, &needed)) return false;
+  if (GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, nullptr, 0, &needed)) return false;
   if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
     ZEB_LogError(kEveryoneTag, "GetFileSecurity() failed. Error %d", int(GetLastError()));
     return false;
@@ -84,12 +96,15 @@ bool util_change_permissions_everyone(const wchar_t *path) {
   bool done = false;
   PACL list = nullptr;
   SECURITY_DESCRIPTOR updated;
-  if (!GetFileSecurityW(path, DACL_SECURITY_INFORMATION, descriptor, needed, &needed)) {
+  if (!GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, descriptor, needed, &needed)) {
     ZEB_LogError(kEveryoneTag, "GetFileSecurity() failed. Error %d", int(GetLastError()));
   } else if (util_everyone_dacl(descriptor, everyone.get(), &updated, &list)) {
-    done = SetFileSecurityW(path, DACL_SECURITY_INFORMATION, &updated);
+    // The descriptor carries the old DACL's protection and inheritance bits with the new list.
+    HANDLE writer = safe_file_reopen(file, WRITE_DAC);
+    done = writer && SetKernelObjectSecurity(writer, DACL_SECURITY_INFORMATION, &updated);
     if (!done)
       ZEB_LogError(kEveryoneTag, "SetFileSecurity() failed. Error %d", int(GetLastError()));
+    if (writer) CloseHandle(writer);
   }
   if (list) HeapFree(GetProcessHeap(), 0, list);
   HeapFree(GetProcessHeap(), 0, descriptor);
@@ -100,14 +115,20 @@ bool util_take_ownership(const wchar_t *path) {
   const size_t length = wcslen(path);
   auto *copy = static_cast<wchar_t *>(ZEB_Alloc(length + 1, sizeof(wchar_t)));
   wmemcpy(copy, path, length + 1);
-  bool declined = PathIsNetworkPathW(copy);
-  if (!declined) {
+  void *file = nullptr;
+  if (!PathIsNetworkPathW(copy)) {
     if (length > 0 && (copy[length - 1] == L'\\' || copy[length - 1] == L'/')) copy[length - 1] = 0;
-    declined = !plain_entry(copy);
+    safe_file_open_wide(copy, SAFE_FILE_INSPECT, SAFE_FILE_SHARE_ALL, false, &file);
   }
   ZEB_Free(copy);
-  if (declined) return true;  // network paths, links and unreadable files are left alone
+  // Network paths, links, files with another name and files that cannot be opened are left alone.
+  if (!file) return true;
+  const bool done = util_take_ownership_open(file);
+  safe_file_close(&file);
+  return done;
+}
 
+bool util_take_ownership_open(void *file) {
   SidHolder everyone;
   SidHolder admins;
   if (!make_everyone(&everyone)) {
@@ -139,18 +160,18 @@ bool util_take_ownership(const wchar_t *path) {
   bool done = false;
   if (SetEntriesInAclW(2, entries, nullptr, &list) != ERROR_SUCCESS) {
     ZEB_LogError(kOwnershipTag, "Failed SetEntriesInAcl");
-  } else if (const DWORD result = set_dacl(path, list); result == ERROR_SUCCESS) {
+  } else if (const DWORD result = set_dacl(file, list); result == ERROR_SUCCESS) {
     done = true;
   } else if (result != ERROR_ACCESS_DENIED) {
     ZEB_LogError(kOwnershipTag, "First SetNamedSecurityInfo call failed: %u", unsigned(result));
   } else {
-    done = util_owner_then_dacl(path, admins.get(), list);
+    done = util_owner_then_dacl(file, admins.get(), list);
   }
   if (list) LocalFree(list);
   return done;
 }
 
-bool util_owner_then_dacl(const wchar_t *path, PSID admins, PACL list) {
+bool util_owner_then_dacl(HANDLE file, PSID admins, PACL list) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token) || !token) {
     ZEB_LogError(kOwnershipTag, "OpenProcessToken failed: %u", unsigned(GetLastError()));
@@ -161,9 +182,8 @@ bool util_owner_then_dacl(const wchar_t *path, PSID admins, PACL list) {
     ZEB_LogError(kOwnershipTag, "User is not an administrator.");
     return false;
   }
-  const DWORD owner =
-      SetNamedSecurityInfoW(const_cast<wchar_t *>(path), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
-                            admins, nullptr, nullptr, nullptr);
+  // The privilege grants the right to change the owner when the handle for it is opened.
+  const DWORD owner = set_security(file, WRITE_OWNER, OWNER_SECURITY_INFORMATION, admins, nullptr);
   if (!util_set_privilege(token, false)) {
     ZEB_LogError(kOwnershipTag, "Failed SetPrivilege call unexpectedly.");
   }
@@ -172,7 +192,7 @@ bool util_owner_then_dacl(const wchar_t *path, PSID admins, PACL list) {
     ZEB_LogError(kOwnershipTag, "Could not set owner. Error: %u", unsigned(owner));
     return false;
   }
-  if (const DWORD result = set_dacl(path, list); result != ERROR_SUCCESS) {
+  if (const DWORD result = set_dacl(file, list); result != ERROR_SUCCESS) {
     ZEB_LogError(kOwnershipTag, "Second SetNamedSecurityInfo call failed: %u", unsigned(result));
     return false;
   }

@@ -3,6 +3,9 @@
 // that would need a recovery.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 #include "scenario.h"
 
 namespace {
@@ -16,6 +19,11 @@ const char *kReinstallText =
 
 std::string counter_record(const std::string &hash, int count) {
   return "{\n\t\"count\": " + std::to_string(count) + ",\n\t\"hash\": \"" + hash + "\"\n}";
+}
+
+std::string read(const std::string &path) {
+  std::string content;
+  return harness::read_file(path, &content) ? content : "(missing)";
 }
 
 TEST(LaunchGuards, LocalLayoutWithoutSkelLoadsWithoutCounterCheck) {
@@ -38,6 +46,10 @@ TEST(LaunchGuards, AnIpcLaunchFromASharedDataDirectoryTakesNoShortcut) {
   harness::write_file(dir + "\\cc0.txt", counter_record(kHashA, 3));
   EXPECT_EQ(install.run("QUARLO_IPC_x", dir).exit_code, 7002u)
       << "started in the per-user data directory, the counters are checked";
+  std::string lower = dir;
+  for (char &c : lower) c = char(tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(install.run("QUARLO_IPC_x", lower).exit_code, 7002u)
+      << "the same directory named in other letter case";
   EXPECT_EQ(install.run("", dir).exit_code, 3u) << "a normal launch from there loads at once";
 }
 
@@ -129,6 +141,44 @@ TEST(LaunchGuards, CounterRecordsOfTheRunningLaunchAreRaisedByOne) {
   EXPECT_TRUE(harness::read_file(dir + "\\cc2.txt", &cc2));
   EXPECT_EQ(cc2, counter_record(kHashA, 3));
   EXPECT_EQ(ipc->wait(), 0u);
+}
+
+// Launches of one mode that overlap: only a record whose launch has ended counts or goes.
+TEST(LaunchGuards, RecordsOfRunningLaunchesNeitherCountNorGo) {
+  Installation install;
+  const std::string dir = install.user_data();
+  install.install_app(
+      dir, {"sleep=4000 return=0", "sleep=4000 return=0", "sleep=4000 return=0", "return=5"});
+  std::vector<std::unique_ptr<harness::RunningProcess>> running;
+  for (int i = 0; i < 3; ++i) {
+    running.push_back(install.start());
+    ASSERT_TRUE(install.wait_for_calls(dir, size_t(i) + 1));
+  }
+  const auto fourth = install.run();
+  EXPECT_EQ(fourth.exit_code, 5u) << "three running launches are no crash loop";
+  EXPECT_TRUE(fourth.dialogs.empty());
+  EXPECT_EQ(read(dir + "\\cc0.txt"), counter_record(kHashA, 1))
+      << "the first launch's record outlives the quick one";
+  for (auto &launch : running) EXPECT_EQ(launch->wait(), 0u);
+  EXPECT_FALSE(harness::file_exists(dir + "\\cc0.txt"));
+}
+
+// A data directory that cannot be locked is left as it is: not even a stale record goes.
+TEST(LaunchGuards, NothingIsDeletedBeforeTheDataDirectoryIsLocked) {
+  Installation install;
+  const std::string dir = install.user_data();
+  install.install_app(dir, {"return=0"});
+  harness::write_file(dir + "\\cc1.txt", counter_record(scenario::kHashB, 1));
+  HANDLE held = CreateFileW(harness::widen(dir).c_str(), DELETE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const auto launch = install.run();
+  CloseHandle(held);
+  EXPECT_EQ(launch.exit_code, 0u);
+  ASSERT_EQ(launch.dialogs.size(), 1u);
+  EXPECT_EQ(launch.dialogs[0].title, "File System Error - Lock");
+  EXPECT_EQ(read(dir + "\\cc1.txt"), counter_record(scenario::kHashB, 1));
 }
 
 TEST(LaunchGuards, RecordsOfAnotherBuildAreDeletedAndNotCounted) {

@@ -115,3 +115,22 @@ TEST(LockReparse, AFailedOrShortFetchIsRefused) {
 }
 
 }  // namespace
+
+#include "src/trust/safe_file.h"
+
+namespace {
+
+// Attributes and link counts as GetFileInformationByHandle reports them for a name opened
+// without following reparse points.
+TEST(SafeFileVerdict, OnlyAPlainFileWithOneNameMayBeChanged) {
+  EXPECT_EQ(safe_file_verdict(0x20, 1), SAFE_FILE_PLAIN) << "archive";
+  EXPECT_EQ(safe_file_verdict(0x80, 1), SAFE_FILE_PLAIN) << "normal";
+  EXPECT_EQ(safe_file_verdict(0x420, 1), SAFE_FILE_REPARSE) << "symbolic link to a file";
+  EXPECT_EQ(safe_file_verdict(0x410, 1), SAFE_FILE_REPARSE) << "junction";
+  EXPECT_EQ(safe_file_verdict(0xFFFFFFFF, 1), SAFE_FILE_REPARSE) << "unknown attributes";
+  EXPECT_EQ(safe_file_verdict(0x10, 1), SAFE_FILE_DIRECTORY);
+  EXPECT_EQ(safe_file_verdict(0x20, 2), SAFE_FILE_HARD_LINK) << "a second name elsewhere";
+  EXPECT_EQ(safe_file_verdict(0x20, 0), SAFE_FILE_HARD_LINK) << "no name of its own";
+}
+
+}  // namespace

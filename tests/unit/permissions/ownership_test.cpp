@@ -44,6 +44,13 @@ ACCESS_MASK everyone_access(const std::wstring &path) {
   return granted;
 }
 
+// A handle for the security changes, as the launcher opens the files it checked.
+HANDLE open_checked(const wchar_t *path) {
+  return CreateFileW(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
 class FilePermissions : public testing::Test {
  protected:
   void SetUp() override {
@@ -109,7 +116,10 @@ TEST_F(FilePermissions, OwnerChangeWithThePrivilegeThenSetsTheList) {
   list = reinterpret_cast<PACL>(buffer);
   ASSERT_TRUE(InitializeAcl(list, sizeof(buffer), ACL_REVISION));
   ASSERT_TRUE(AddAccessAllowedAce(list, ACL_REVISION, GENERIC_ALL, admins));
-  EXPECT_TRUE(util_owner_then_dacl(path_.c_str(), admins, list));
+  HANDLE file = open_checked(path_.c_str());
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(util_owner_then_dacl(file, admins, list));
+  CloseHandle(file);
   EXPECT_EQ(messages_, Messages());
   FreeSid(admins);
 }
@@ -132,7 +142,9 @@ void owner_change_without_privilege(const wchar_t *path) {
   PSID admins = nullptr;
   AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
                            0, 0, &admins);
-  const bool done = util_owner_then_dacl(path, admins, nullptr);
+  HANDLE file = open_checked(path);
+  const bool done = util_owner_then_dacl(file, admins, nullptr);
+  CloseHandle(file);
   DeleteFileW(path);  // the child process made its own file and skips the fixture's cleanup
   for (const std::string &message : messages) fprintf(stderr, "[%s]\n", message.c_str());
   const Messages expected = {"util_set_privilege: The token does not have the specified privilege.",

@@ -1,0 +1,90 @@
+// Changes to files the launcher does not trust, on real files: a second name planted in the
+// data directory must not let a delete, a write, a copy or a permission change reach the file
+// it names.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "src/launch/skel_recovery.h"
+#include "src/trust/permissions.h"
+#include "src/trust/safe_file.h"
+#include "tests/unit/log_capture.h"
+
+namespace {
+
+std::string temp_dir(const char *tag) {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  std::string dir =
+      std::string(temp) + "quarlo-" + tag + "-" + std::to_string(GetCurrentProcessId());
+  CreateDirectoryA(dir.c_str(), nullptr);
+  return dir;
+}
+
+void write(const std::string &path, const std::string &text) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+std::string read(const std::string &path) {
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "(missing)";
+  char buffer[256];
+  DWORD read = 0;
+  ReadFile(file, buffer, sizeof buffer, &read, nullptr);
+  CloseHandle(file);
+  return std::string(buffer, read);
+}
+
+TEST(SafeFile, AFileWithASecondNameIsLeftAlone) {
+  const std::string dir = temp_dir("hardlink");
+  const std::string target = dir + "\\system.ini", planted = dir + "\\cc0.txt";
+  const std::string source = dir + "\\skel.dll";
+  write(target, "precious");
+  write(source, "pristine");
+  ASSERT_TRUE(CreateHardLinkA(planted.c_str(), target.c_str(), nullptr));
+
+  LogCapture log;
+  EXPECT_FALSE(safe_file_delete(planted.c_str()));
+  EXPECT_FALSE(safe_file_copy(source.c_str(), planted.c_str()));
+  const std::wstring wide(planted.begin(), planted.end());
+  EXPECT_FALSE(util_change_permissions_everyone(wide.c_str()));
+  EXPECT_TRUE(util_take_ownership(wide.c_str())) << "declines, as for a link";
+  void *file = nullptr;
+  EXPECT_EQ(safe_file_open(planted.c_str(), SAFE_FILE_WRITE, 0, true, &file), SAFE_FILE_REFUSED);
+  EXPECT_EQ(file, nullptr);
+  EXPECT_EQ(read(target), "precious");
+  EXPECT_EQ(read(planted), "precious");
+  ASSERT_FALSE(log.messages.empty());
+  EXPECT_EQ(log.messages[0], "safe_file_open: 'cc0.txt' has another name: left alone");
+
+  // The same operations on a plain name do their work.
+  DeleteFileA(planted.c_str());
+  EXPECT_TRUE(safe_file_copy(source.c_str(), planted.c_str()));
+  EXPECT_EQ(read(planted), "pristine");
+  EXPECT_TRUE(safe_file_delete(planted.c_str()));
+  EXPECT_EQ(read(planted), "(missing)");
+  DeleteFileA(target.c_str());
+  DeleteFileA(source.c_str());
+  RemoveDirectoryA(dir.c_str());
+}
+
+TEST(SkelCopy, ASkelThatListsNothingCopiesNothing) {
+  const std::string dir = temp_dir("skelcopy");
+  LogCapture log;
+  EXPECT_FALSE(skel_copy_files((dir + "\\skel").c_str(), dir.c_str()));
+  EXPECT_TRUE(CreateDirectoryA((dir + "\\skel").c_str(), nullptr));
+  write(dir + "\\skel\\appdata.json", "{}");
+  EXPECT_TRUE(skel_copy_files((dir + "\\skel").c_str(), (dir + "\\").c_str()));
+  EXPECT_EQ(read(dir + "\\appdata.json"), "{}");
+  DeleteFileA((dir + "\\skel\\appdata.json").c_str());
+  DeleteFileA((dir + "\\appdata.json").c_str());
+  RemoveDirectoryA((dir + "\\skel").c_str());
+  RemoveDirectoryA(dir.c_str());
+}
+
+}  // namespace
