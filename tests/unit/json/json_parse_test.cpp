@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#if defined(__linux__)
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <climits>
 #include <cmath>
@@ -307,7 +309,7 @@ TEST(JsonParseTargets, TextHeldInTheSameDocument) {
 }
 
 // Allocations above 64 MiB fail here as they would when memory runs out.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) && defined(__linux__)
 extern "C" const char *__asan_default_options() {
   return "allocator_may_return_null=1:max_allocation_size_mb=64";
 }
