@@ -159,7 +159,8 @@ int json_key_compare_u64(const void *a, const void *b);
 // ---- Parser ----
 
 // Parses one JSON text into target. On failure the document's error text holds
-// "<message> at line <n> column <n>" and target may be partly filled. The text needs no NUL.
+// "<message> at line <n> column <n>" and target may be partly filled. The text needs no NUL and
+// may lie in the target's own document (it is then parsed from a copy).
 bool json_parse(json_ref target, const char *begin, const char *end);
 
 // The parser's state for one json_parse call.
@@ -169,7 +170,7 @@ struct json_lexer {
   const char *end;  // exclusive; trailing whitespace is trimmed before parsing
   const char *cursor;
   const char *line_start;
-  int32_t line;         // line feeds passed
+  int32_t line;         // line feeds passed, saturating at INT32_MAX
   const char *message;  // null until a failure
   uint32_t key_hash;    // djb2 of the string being read
   uint32_t depth;       // nesting level of the value being read; the top level is 1
@@ -190,9 +191,9 @@ struct json_writer {
   uint32_t depth;  // 0 at the start
 };
 
-// Appends the value's JSON text. False for a null writer, a handle that does not resolve or an
-// object whose members cannot be listed; what was written stays in the buffer. Numbers are
-// written with "%.15g".
+// Appends the value's JSON text. False for a null writer, a handle that does not resolve, an
+// object whose members cannot be listed, a number that is not finite, or nesting deeper than the
+// parser's 500 levels; what was written stays in the buffer. Numbers are written with "%.15g".
 bool json_serialize(json_writer *writer, json_ref ref);
-// Appends the bytes as a quoted, escaped JSON string.
+// Appends the bytes as a quoted, escaped JSON string. False for a null writer or 4 GiB of text.
 bool json_write_string(json_writer *writer, const char *begin, const char *end);

@@ -69,7 +69,7 @@ void skip_space(json_lexer *lexer) {
       ++p;
     } else if (c == '\n') {
       ++p;
-      lexer->line += 1;
+      if (lexer->line < INT32_MAX) lexer->line += 1;  // saturates: the report stays positive
       lexer->line_start = p;
     } else {
       break;
@@ -122,20 +122,20 @@ bool append(json_lexer *lexer, const void *bytes, uint32_t n) {
 
 // Converts a number whose syntax has been checked. Correctly rounded like the runtime's strtod;
 // values out of range take strtod itself so that overflow and underflow come out as it gives them.
-double convert_number(const char *begin, const char *end) {
-  double value = 0;
-  const auto result = std::from_chars(begin, end, value);
-  if (result.ec == std::errc() && result.ptr == end) return value;
+// False only when there is no memory for the copy strtod needs.
+bool convert_number(const char *begin, const char *end, double *value) {
+  const auto result = std::from_chars(begin, end, *value);
+  if (result.ec == std::errc() && result.ptr == end) return true;
   // The text is not NUL-terminated: strtod gets a terminated copy.
   const size_t n = static_cast<size_t>(end - begin);
   char local[64];
   char *copy = n < sizeof local ? local : static_cast<char *>(malloc(n + 1));
-  if (!copy) return 0;
+  if (!copy) return false;
   memcpy(copy, begin, n);
   copy[n] = 0;
-  value = strtod(copy, nullptr);
+  *value = strtod(copy, nullptr);
   if (copy != local) free(copy);
-  return value;
+  return true;
 }
 
 // An unquoted object key, read as the runtime's strtoull in base 10 would read it: leading
@@ -229,6 +229,7 @@ bool parse_object(json_lexer *lexer, json_ref target) {
   }
   for (;;) {
     skip_space(lexer);
+    const char *const key_start = lexer->cursor;
     const uint32_t start = doc->used;
     lexer->key_hash = 5381;
     json_cell key = {};
@@ -242,6 +243,8 @@ bool parse_object(json_lexer *lexer, json_ref target) {
     } else {
       doc->used = start;
       if (!(doc->options & JSON_DOC_UINT64_KEYS)) return false;
+      // The string reader moved into the key; a number is read from the key's first byte.
+      lexer->cursor = key_start;
       if (!read_uint64_key(lexer, &number_key)) return false;
     }
     skip_space(lexer);
@@ -273,12 +276,25 @@ bool set_literal(json_lexer *lexer, json_ref target, uint8_t kind, uint8_t sub, 
   return true;
 }
 
+// True when [begin, end) overlaps the document's arena.
+bool lies_in_arena(const json_doc *doc, const char *begin, const char *end) {
+  if (!doc || !doc->arena || begin == end) return false;
+  const auto arena = reinterpret_cast<uintptr_t>(doc->arena);
+  return reinterpret_cast<uintptr_t>(
+      begin)<arena + doc->capacity &&reinterpret_cast<uintptr_t>(end)>
+      arena;
+}
+
 bool report(json_lexer *lexer) {
   json_doc *doc = lexer->ref.doc;
   if (!doc) return false;
   doc->error.length = 0;
+  // Both positions saturate at INT32_MAX rather than wrap.
+  const int64_t line = int64_t(lexer->line) + 1;
+  const int64_t column = int64_t(lexer->cursor - lexer->line_start) + 1;
   text_printf(&doc->error, "%s at line %d column %d", lexer->message ? lexer->message : kNoMemory,
-              lexer->line + 1, static_cast<int>(lexer->cursor - lexer->line_start) + 1);
+              static_cast<int>(line < INT32_MAX ? line : INT32_MAX),
+              static_cast<int>(column < INT32_MAX ? column : INT32_MAX));
   return false;
 }
 
@@ -304,6 +320,11 @@ bool json_parse_string(json_lexer *lexer) {
       return fail(lexer, kUnescaped);
     }
     if (p > run) {
+      // Appends take 32-bit lengths; the arena could not hold such a run anyway.
+      if (uint64_t(p - run) > UINT32_MAX) {
+        lexer->cursor = run;
+        return fail(lexer, kNoMemory);
+      }
       if (!append(lexer, run, static_cast<uint32_t>(p - run))) return false;
       hash = fold_run(hash, run, p);
     }
@@ -409,7 +430,8 @@ bool json_parse_number(json_lexer *lexer, json_cell *cell) {
   if (p < end && !(is_space(*p) || *p == ',' || *p == ']' || *p == '}'))
     return fail(lexer, kNotANumber);
   // An exponent too large gives an infinite value: no range check, as the runtime converts it.
-  const double value = convert_number(s, p);
+  double value = 0;
+  if (!convert_number(s, p, &value)) return fail(lexer, kNoMemory);
   uint64_t bits;
   memcpy(&bits, &value, sizeof bits);
   *cell = json_cell{};
@@ -469,6 +491,23 @@ bool json_parse_nested(json_lexer *lexer, json_ref target) {
 
 bool json_parse(json_ref target, const char *begin, const char *end) {
   if (!begin || end < begin) end = begin;
+  // Text inside the target's own arena (a string value holding JSON) would move under the
+  // parser as the arena grows: parse a copy of it.
+  if (lies_in_arena(target.doc, begin, end)) {
+    const size_t n = static_cast<size_t>(end - begin);
+    char *copy = static_cast<char *>(malloc(n));
+    if (!copy) {
+      json_lexer lexer = {};
+      lexer.ref = target;
+      lexer.cursor = lexer.line_start = begin;
+      fail(&lexer, kNoMemory);
+      return report(&lexer);
+    }
+    memcpy(copy, begin, n);
+    const bool ok = json_parse(target, copy, copy + n);
+    free(copy);
+    return ok;
+  }
   json_lexer lexer = {};
   lexer.ref = target;
   lexer.begin = begin;

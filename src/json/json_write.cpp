@@ -9,6 +9,9 @@
 namespace {
 
 constexpr uint32_t kMaxIndent = 24;
+// The parser refuses values nested deeper than this; the writer does not produce them, and so
+// its recursion stays bounded however deep a document was built.
+constexpr uint32_t kMaxDepth = 500;
 // A line break at depth d writes the first min(d, 24) + 1 bytes.
 constexpr char kIndent[] = "\n\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
 static_assert(sizeof kIndent == kMaxIndent + 2, "a line feed, 24 tabs and the NUL");
@@ -29,17 +32,15 @@ void line_break(json_writer *writer, uint32_t depth) {
   append(writer, kIndent, (depth < kMaxIndent ? depth : kMaxIndent) + 1);
 }
 
-void write_number(json_writer *writer, double value) {
-  if (!std::isfinite(value)) {
-    // Only a parsed overflow gets here; it is written as the runtime prints it.
-    text_printf(&writer->text, "%.15g", value);
-    return;
-  }
+// False for infinite and NaN values (a parsed overflow), which JSON cannot express.
+bool write_number(json_writer *writer, double value) {
+  if (!std::isfinite(value)) return false;
   // Same text as "%.15g" (printf's %g rules at 15 significant digits), without the format parser.
   char text[32];
   const auto result =
       std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15);
   append(writer, text, static_cast<uint32_t>(result.ptr - text));
+  return true;
 }
 
 void write_uint64(json_writer *writer, uint64_t value) {
@@ -97,7 +98,7 @@ bool write_object(json_writer *writer, json_ref ref) {
 }  // namespace
 
 bool json_serialize(json_writer *writer, json_ref ref) {
-  if (!writer) return false;
+  if (!writer || writer->depth >= kMaxDepth) return false;
   const json_cell *cell = json_resolve(ref);
   if (!cell) return false;
   switch (cell->kind) {
@@ -122,8 +123,7 @@ bool json_serialize(json_writer *writer, json_ref ref) {
       const uint64_t bits = uint64_t(cell->w3) << 32 | cell->w2;
       double value;
       memcpy(&value, &bits, sizeof value);
-      write_number(writer, value);
-      return true;
+      return write_number(writer, value);
     }
     case JSON_ARRAY:
       return write_array(writer, ref, cell);
@@ -136,6 +136,8 @@ bool json_serialize(json_writer *writer, json_ref ref) {
 
 bool json_write_string(json_writer *writer, const char *begin, const char *end) {
   if (!writer) return false;
+  // Runs are appended with 32-bit lengths, and the buffer holds less than that.
+  if (end > begin && uint64_t(end - begin) > UINT32_MAX) return false;
   append(writer, "\"", 1);
   const char *p = begin;
   while (p < end) {

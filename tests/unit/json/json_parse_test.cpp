@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+#include <climits>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -114,6 +120,23 @@ TEST(JsonParseMessages, UnquotedKeysNeedTheOptionAndDigits) {
   Doc d(JSON_DOC_UINT64_KEYS);
   EXPECT_FALSE(d.parse("{\"a\":1,\n x:2}"));
   EXPECT_EQ(d.error(), "expected a uint64 at line 2 column 2");
+  // A quoted key that fails is not a number, whatever follows the failure.
+  EXPECT_FALSE(d.parse("{\"\\q1:2}"));
+  EXPECT_EQ(d.error(), "expected a uint64 at line 1 column 2");
+  EXPECT_FALSE(d.parse("{\"ab\\q\":1}"));
+  EXPECT_EQ(d.error(), "expected a uint64 at line 1 column 2");
+}
+
+TEST(JsonParseMessages, TheLineCountStopsAtItsLimit) {
+  Doc d;
+  const std::string text = "\n\n1";
+  json_lexer lexer = {};
+  lexer.ref = d.root;
+  lexer.begin = lexer.cursor = lexer.line_start = text.data();
+  lexer.end = text.data() + text.size();
+  lexer.line = INT32_MAX - 1;
+  EXPECT_TRUE(json_parse_value(&lexer, d.root));
+  EXPECT_EQ(lexer.line, INT32_MAX);
 }
 
 TEST(JsonParseMessages, AnInvalidTargetIsWeird) {
@@ -269,5 +292,90 @@ TEST(JsonParseTargets, AnyValueCanBeFilledAndIsReplacedWhole) {
   EXPECT_TRUE(json_get_bool(json_array_at(slot, 0)));
   EXPECT_FALSE(json_get_bool(json_array_at(slot, 1)));
 }
+
+TEST(JsonParseTargets, TextHeldInTheSameDocument) {
+  Doc d;
+  json_ref text = {}, parsed = {};
+  ASSERT_TRUE(json_obj_at(d.root, "text", &text));
+  std::string inner = "[0";
+  for (int i = 0; i < 3000; ++i) inner += ",0";  // element blocks outgrow the first arena
+  inner += "]";
+  ASSERT_TRUE(json_set_string(text, inner.data(), inner.data() + inner.size(), 0));
+  ASSERT_TRUE(json_obj_at(d.root, "parsed", &parsed));
+  const char *begin, *end;
+  ASSERT_TRUE(json_get_string(text, &begin, &end));
+  EXPECT_TRUE(json_parse(parsed, begin, end)) << d.error();
+  EXPECT_EQ(serialize(parsed), inner);
+}
+
+// Allocations above 64 MiB fail here as they would when memory runs out.
+#if defined(__SANITIZE_ADDRESS__) && defined(__linux__)
+extern "C" const char *__asan_default_options() {
+  return "allocator_may_return_null=1:max_allocation_size_mb=64";
+}
+
+TEST(JsonParseNumbers, ALongNumberWithoutMemoryForItsCopyFails) {
+  // An overflowing number goes to strtod through a terminated copy of its text.
+  const size_t size = (64u << 20) + 2;
+  auto *text = static_cast<char *>(
+      mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(text, MAP_FAILED);
+  memset(text, '0', size);
+  text[0] = '1';
+  Doc d;
+  EXPECT_FALSE(json_parse(d.root, text, text + size));
+  EXPECT_EQ(d.error(), "not enough memory to store the parsed value at line 1 column 1");
+  munmap(text, size);
+}
+#endif
+
+#if defined(__linux__)
+// A quoted string of 2^32 + 2^20 plain bytes in 1 MiB of memory: the same block mapped 4097
+// times, between a page that ends in a quote and one that starts with one.
+class FourGiBString {
+ public:
+  FourGiBString() {
+    base_ = static_cast<char *>(mmap(nullptr, kSize, PROT_READ | PROT_WRITE,
+                                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
+    const int fd = memfd_create("run", 0);
+    if (base_ == MAP_FAILED || fd < 0 || ftruncate(fd, kBlock) != 0) abort();
+    void *fill = mmap(nullptr, kBlock, PROT_WRITE, MAP_SHARED, fd, 0);
+    if (fill == MAP_FAILED) abort();
+    memset(fill, 'a', kBlock);
+    munmap(fill, kBlock);
+    for (size_t i = 0; i < kBlocks; ++i)
+      if (mmap(base_ + kPage + i * kBlock, kBlock, PROT_READ, MAP_SHARED | MAP_FIXED, fd, 0) ==
+          MAP_FAILED)
+        abort();
+    close(fd);
+    *begin() = '"';
+    end()[-1] = '"';
+  }
+  ~FourGiBString() { munmap(base_, kSize); }
+  char *begin() const { return base_ + kPage - 1; }
+  char *end() const { return base_ + kPage + kBlocks * kBlock + 1; }
+
+ private:
+  static constexpr size_t kPage = 4096, kBlock = 1u << 20, kBlocks = 4097;
+  static constexpr size_t kSize = kPage + kBlocks * kBlock + kPage;
+  char *base_;
+};
+
+TEST(JsonLimits, TheWriterRefusesFourGiBOfText) {
+  const FourGiBString text;
+  json_writer writer = {};
+  EXPECT_FALSE(json_write_string(&writer, text.begin() + 1, text.end() - 1));
+  free(writer.text.data);
+}
+
+// Scans 4 GiB: about half a minute in the sanitizer build, so it runs only when asked for
+// (--gtest_also_run_disabled_tests).
+TEST(JsonLimits, DISABLED_TheParserRefusesARunOfFourGiB) {
+  const FourGiBString text;
+  Doc d;
+  EXPECT_FALSE(json_parse(d.root, text.begin(), text.end()));
+  EXPECT_EQ(d.error(), "not enough memory to store the parsed value at line 1 column 2");
+}
+#endif
 
 }  // namespace

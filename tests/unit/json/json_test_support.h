@@ -72,7 +72,7 @@ inline bool has_infinite(json_ref ref) {
 // The round-trip property: text that parses serializes to text that parses again and serializes
 // to the same bytes, compact and pretty. Returns "" when it holds (or does not apply: the text
 // does not parse, or holds a number that overflows to infinity on the first or second parse,
-// which the writer prints as the runtime does, not as JSON); otherwise a description.
+// which the writer refuses); otherwise a description.
 inline std::string round_trip_failure(const std::string &text, uint32_t options) {
   Doc first(options);
   if (!first.parse(text) || has_infinite(first.root)) return "";

@@ -218,6 +218,26 @@ TEST(JsonForwarding, TargetsOutsideTheUsedArenaDoNotResolve) {
   EXPECT_EQ(json_resolve(element), nullptr);
 }
 
+TEST(JsonObjects, KeysOfEqualHashStayDistinct) {
+  Doc d;
+  ASSERT_EQ(json_string_hash("az", "az" + 2), json_string_hash("bY", "bY" + 2));
+  json_set_number(member(d.root, "az"), 1);
+  json_set_number(member(d.root, "bY"), 2);
+  EXPECT_EQ(number(json_obj_get(d.root, "az")), 1);
+  EXPECT_EQ(serialize(d.root), "{\"az\":1,\"bY\":2}");
+}
+
+TEST(JsonObjects, AVacatedSlotIsReused) {
+  Doc d;
+  member(d.root, "k");
+  const uint32_t hash = json_string_hash("k", "k" + 1);
+  uint32_t slot = 0, again = 0;
+  ASSERT_TRUE(json_obj_find_str(d.root, "k", "k" + 1, hash, &slot));
+  cell({d.doc(), cell(d.root)->w1 + 16 * slot})->kind = JSON_REMOVED;
+  ASSERT_TRUE(json_obj_find_str(d.root, "k", "k" + 1, hash, &again));
+  EXPECT_EQ(again, slot);
+}
+
 TEST(JsonObjects, AddingAKeyTwiceGivesTheSameMember) {
   Doc d;
   const json_ref a = member(d.root, "count");

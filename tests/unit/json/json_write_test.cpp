@@ -57,7 +57,9 @@ TEST(JsonWriteScalars, NumbersUseFifteenSignificantDigits) {
   EXPECT_EQ(number_text(123456789012345.0), "123456789012345");
   EXPECT_EQ(number_text(1234567890123456.0), "1.23456789012346e+15");
   EXPECT_EQ(number_text(5e-324), "4.94065645841247e-324");
-  EXPECT_EQ(number_text(HUGE_VAL), printf_text(HUGE_VAL)) << "as the runtime prints it";
+  // Not JSON: the write fails. The largest double prints above itself and reads back infinite.
+  EXPECT_EQ(number_text(1.7976931348623157e308), "1.79769313486232e+308");
+  for (double value : {HUGE_VAL, -HUGE_VAL, double(NAN)}) EXPECT_EQ(number_text(value), "<failed>");
 }
 
 TEST(JsonWriteScalars, NumbersMatchTheRuntimesPercentG) {
@@ -147,6 +149,27 @@ TEST(JsonWriteLayout, IndentationStopsAt24Tabs) {
   Doc back;
   ASSERT_TRUE(back.parse(text));
   EXPECT_EQ(serialize(back.root), std::string(30, '[') + "1" + std::string(30, ']'));
+}
+
+TEST(JsonWriteLayout, NoDeeperThanTheParserReads) {
+  Doc d;
+  ASSERT_TRUE(d.parse(std::string(500, '[') + std::string(500, ']')));
+  const std::string text = serialize(d.root);
+  EXPECT_EQ(text.size(), 1000u);
+  json_ref innermost = d.root;
+  for (int i = 1; i < 500; ++i) innermost = json_array_at(innermost, 0);
+  json_array_at(innermost, 0);  // level 501, built through the API
+  EXPECT_EQ(serialize(d.root).rfind("<failed>", 0), 0u);
+}
+
+TEST(JsonWriteLayout, AMemberListMovedByANestedWriteIsReadAfresh) {
+  Doc d;
+  const std::string text = "{\"a\":{\"x\":1,\"y\":2},\"b\":3}";
+  ASSERT_TRUE(d.parse(text));
+  // The outer member list fills the arena; the inner one reallocates it.
+  uint32_t at = 0;
+  ASSERT_TRUE(json_arena_alloc(d.root, d.doc()->capacity - d.doc()->used - 64, 1, &at));
+  EXPECT_EQ(serialize(d.root), text);
 }
 
 TEST(JsonWriteLayout, MembersAreSortedUnlessTableOrderIsKept) {
