@@ -16,7 +16,8 @@ void append(ZEB_FileList *list, const char *directory, char *name, const WIN32_F
       ZEB_Realloc(list->files, uint64_t(list->len) + 1, sizeof(ZEB_FileDesc)));
   ZEB_FileDesc &entry = list->files[list->len++];
   entry.name = name;
-  entry.path = ZEB_Strdup(ZEB_JoinPath(directory, name));
+  // Made on the heap, as ZEB_JoinPath would: a scratch text would cut a long path.
+  entry.path = ZEB_SprintfD("%s\\%s", directory, name);
   entry.size = (uint64_t(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
   entry.dir = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
@@ -33,8 +34,14 @@ ZEB_FileList *ZEB_GetFileList(const char *path, const char *filter) {
   char *directory = ZEB_Strdup(path);
   const char *fragments = filter ? filter : "";
 
+  // The search pattern lives on the heap: in the scratch block, a long path and its UTF-16
+  // form together would wrap it and overwrite each other.
+  char *pattern = ZEB_SprintfD("%s\\*", directory);
+  wchar_t *wide_pattern = ZEB_MultiToWideD(pattern);
+  ZEB_Free(pattern);
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(ZEB_MultiToWideL(ZEB_JoinPath(directory, "*")), &found);
+  HANDLE search = FindFirstFileW(wide_pattern, &found);
+  ZEB_Free(wide_pattern);
   if (search != INVALID_HANDLE_VALUE) {
     do {
       char *name = ZEB_WideToMultiD(found.cFileName);

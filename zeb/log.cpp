@@ -1,6 +1,7 @@
 // Failure reports: "tag: message", kept as the thread's last message and passed to the callback.
 #include "zeb/log.h"
 
+#include <atomic>
 #include <cstdlib>
 
 #include "zeb/memory.h"
@@ -16,6 +17,9 @@ void *log_hook_opaque = nullptr;
 
 thread_local const char *last_message = nullptr;
 thread_local bool in_callback = false;
+// Composing a fatal report allocates; when that fails too, the allocator reports fatally again.
+// Process-wide, not per thread: a first touch of a thread-local may itself need the heap.
+std::atomic<bool> fatal_started{false};
 
 }  // namespace
 
@@ -53,6 +57,8 @@ void ZEB_LogError(const char *tag, const char *format, ...) {
 }
 
 void ZEB_LogFatal(const char *tag, const char *format, ...) {
+  // A second fatal report while the first is being made ends the process without it.
+  if (fatal_started.exchange(true)) _Exit(1);
   va_list args;
   va_start(args, format);
   log_core(tag, format, args);

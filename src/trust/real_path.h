@@ -3,8 +3,8 @@
 #include <cstdint>
 
 // Absolute form of path with every local junction and symbolic link replaced by its target,
-// without trailing separators (network paths are returned as the full-path routine gives
-// them). Never null; the caller releases it with ZEB_Free.
+// without trailing separators except a root's (network paths are returned as the full-path routine
+// gives them). Never null; the caller releases it with ZEB_Free.
 char *resolve_real_path(const char *path);
 
 // Target of path when path itself is a junction or symbolic link on a local volume, else
@@ -23,6 +23,6 @@ using LinkLookup = char *(*)(const char *path, void *context);
 constexpr int32_t REAL_PATH_MAX_SUBSTITUTIONS = 64;
 
 // The substitution loop behind resolve_real_path, over an absolute working path (heap,
-// taken over): strips trailing separators, then replaces the whole path or its longest
-// linked prefix by the link's target until nothing is a link. Returns a heap text.
+// taken over): strips trailing separators (a root keeps its one), then replaces the whole path or
+// its longest linked prefix by the link's target until nothing is a link. Returns a heap text.
 char *resolve_links(char *workingPath, LinkLookup lookup, void *context);

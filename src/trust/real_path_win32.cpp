@@ -81,8 +81,11 @@ char *read_link_target(const char *path) {
   if (!path) return nullptr;
   WideBlock wide(ZEB_MultiToWideD(path));
   if (PathIsNetworkPathW(wide.text)) return nullptr;
+  // One trailing separator goes, unless it is a root's: "X:" is the current directory on X.
   const size_t length = wcslen(wide.text);
-  if (length > 0 && is_separator(wide.text[length - 1])) wide.text[length - 1] = L'\0';
+  const bool drive_root = length == 3 && wide.text[1] == L':';
+  if (length > 0 && is_separator(wide.text[length - 1]) && !drive_root)
+    wide.text[length - 1] = L'\0';
 
   // The link itself, not what it points to; directories open too.
   FileHandle file{CreateFileW(wide.text, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

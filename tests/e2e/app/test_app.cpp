@@ -9,6 +9,9 @@
 //   rewrite=NAME rewrite appdata.json to name library NAME (hash kept) before returning
 //   count=N      set the launcher's argument count to N before returning
 //   sleep=MS     wait before returning (locks are held meanwhile)
+//   probe=NAME   open NAME in the data directory, and the directory above it, for deletion
+//   loadlib=NAME load NAME by bare name, as a dependency would be
+// test_app_probe.txt: one line per probe or loadlib, "what=error" with 0 for success.
 // test_app_log.txt: one line per call, tab-separated key=value fields; list entries are
 // separated by 0x1F and a null entry is written as "(null)".
 #include <windows.h>
@@ -84,6 +87,23 @@ bool has_word(const std::string &line, const std::string &key) {
   return (" " + line + " ").find(" " + key + " ") != std::string::npos;
 }
 
+// The error of opening `path` for deletion, 0 when it opened.
+unsigned long open_for_delete(const std::string &path) {
+  HANDLE handle = CreateFileW(wide(path).c_str(), DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+  CloseHandle(handle);
+  return 0;
+}
+
+void append_probe(const std::string &dir, const std::string &line) {
+  if (FILE *file = _wfopen(wide(dir + "test_app_probe.txt").c_str(), L"ab")) {
+    fwrite(line.data(), 1, line.size(), file);
+    fclose(file);
+  }
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) int32_t
@@ -114,6 +134,18 @@ extern "C" __declspec(dllexport) int32_t
   }
 
   if (const int ms = atoi(word(line, "sleep", "0").c_str())) Sleep(DWORD(ms));
+  const std::string probe = word(line, "probe", "");
+  if (!probe.empty()) {
+    // The data directory ends in a backslash; its parent is the text before the one before it.
+    const std::string parent = dir.substr(0, dir.find_last_of('\\', dir.size() - 2));
+    append_probe(dir, probe + "=" + std::to_string(open_for_delete(dir + probe)) +
+                          "\nparent=" + std::to_string(open_for_delete(parent)) + "\n");
+  }
+  const std::string library = word(line, "loadlib", "");
+  if (!library.empty()) {
+    HMODULE loaded = LoadLibraryW(wide(library).c_str());
+    append_probe(dir, library + "=" + std::to_string(loaded ? 0 : GetLastError()) + "\n");
+  }
   if (has_word(line, "crash")) {
     // A real access violation, not a trap the compiler could substitute for a null write.
     volatile uintptr_t address = 16;

@@ -160,6 +160,26 @@ TEST_F(Listing, MissingDirectoryGivesAnEmptyList) {
   EXPECT_EQ(list, nullptr);
 }
 
+TEST_F(Listing, LongDirectoryPathsAreListed) {
+  // Well past the length whose search pattern and its UTF-16 form fill the listing's scratch.
+  std::string deep = "\\\\?\\" + dir_;
+  while (deep.size() < 1500) {
+    deep += "\\" + std::string(200, 'd');
+    ASSERT_TRUE(CreateDirectoryW(wide(deep).c_str(), nullptr))
+        << deep.size() << ": " << GetLastError();
+  }
+  HANDLE h = CreateFileW(wide(deep + "\\f.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
+                         nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+  CloseHandle(h);
+  ZEB_FileList *list = ZEB_GetFileList(deep.c_str(), "");
+  const Names listed = names(list);
+  const std::string last = list->len > 0 ? list->files[list->len - 1].path : "";
+  ZEB_FreeFileList(&list);
+  EXPECT_EQ(listed, Names({".", "..", "f.txt"}));
+  EXPECT_EQ(last, deep + "\\f.txt");
+}
+
 TEST_F(Listing, CallersScratchTextsSurviveALongListing) {
   // Enough entries that the listing's own texts would wrap the thread's 8192-byte ring.
   constexpr int kFiles = 120;

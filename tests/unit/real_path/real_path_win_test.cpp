@@ -79,6 +79,7 @@ TEST_F(RealPathOnDisk, LocalDirectoriesComeBackAbsoluteWithoutTrailingSeparators
   EXPECT_EQ(take(resolve_real_path("rp_dirs/a/b/")), leaf);
   EXPECT_EQ(take(resolve_real_path("rp_dirs\\a\\b\\c\\..")), leaf);
   EXPECT_EQ(take(resolve_real_path(".")), cwd);
+  EXPECT_EQ(take(resolve_real_path("C:\\")), "C:\\") << "a root keeps its separator";
 }
 
 TEST_F(RealPathOnDisk, PlainFilesAndDirectoriesAreNoLinks) {

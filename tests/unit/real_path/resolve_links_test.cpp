@@ -38,12 +38,26 @@ TEST(ResolveLinks, PathsWithoutLinksLoseOnlyTrailingSeparators) {
   LinkTable fs;
   EXPECT_EQ(fs.resolve("E:\\Apps\\Tool\\"), "E:\\Apps\\Tool");
   EXPECT_EQ(fs.resolve("E:\\Apps\\Tool\\\\/"), "E:\\Apps\\Tool");
-  // The whole path first, then its prefixes from the longest; never the cut at position 0.
+  // The whole path first, then its prefixes from the longest; never the cut at position 0,
+  // nor a bare drive, which names the current directory on that drive.
   EXPECT_EQ(fs.resolve("E:\\a\\b\\c"), "E:\\a\\b\\c");
-  EXPECT_EQ(fs.asked, (std::vector<std::string>{"E:\\a\\b\\c", "E:\\a\\b", "E:\\a", "E:"}));
+  EXPECT_EQ(fs.asked, (std::vector<std::string>{"E:\\a\\b\\c", "E:\\a\\b", "E:\\a"}));
   EXPECT_EQ(fs.resolve("\\a\\b"), "\\a\\b");
   EXPECT_EQ(fs.asked, (std::vector<std::string>{"\\a\\b", "\\a"}));
   EXPECT_EQ(fs.resolve(""), "");
+}
+
+TEST(ResolveLinks, RootsKeepTheirSeparatorAndBareDrivesAreNeverLookedUp) {
+  LinkTable fs;
+  fs.links["C:"] = "D:\\StartedHere";  // the current directory on C: is a junction
+  EXPECT_EQ(fs.resolve("C:\\ProgramData\\Quarlo"), "C:\\ProgramData\\Quarlo");
+  EXPECT_EQ(fs.resolve("C:\\"), "C:\\");
+  EXPECT_EQ(fs.resolve("C://"), "C:\\");
+  EXPECT_EQ(fs.resolve("\\"), "\\");
+  fs.links["C:\\Link"] = "D:\\";  // a junction to a drive root
+  EXPECT_EQ(fs.resolve("C:\\Link"), "D:\\");
+  EXPECT_EQ(fs.resolve("C:\\Link\\x"), "D:\\x");
+  for (const std::string &asked : fs.asked) EXPECT_NE(asked, "D:");
 }
 
 TEST(ResolveLinks, SeparatorsAreWrittenAsBackslashes) {

@@ -81,6 +81,27 @@ TEST_F(LogReports, FatalEndsWithCodeOneAfterTheCallback) {
       testing::ExitedWithCode(1), "seen: zeb_tlocal: Thread local storage heap overflow");
 }
 
+// Lasting heap exhaustion on demand: the test links with calloc wrapped.
+bool starve_heap = false;
+}  // namespace
+extern "C" void *__real_calloc(size_t count, size_t size);
+extern "C" void *__wrap_calloc(size_t count, size_t size) {
+  return starve_heap ? nullptr : __real_calloc(count, size);
+}
+namespace {
+
+TEST_F(LogReports, FatalUnderLastingHeapExhaustionEndsQuietlyWithCodeOne) {
+  // The report cannot be composed; what must not happen is a report that recurses through
+  // the allocator until the stack overflows.
+  EXPECT_EXIT(
+      {
+        ZEB_LogError("before", "the thread's own state exists");
+        starve_heap = true;
+        ZEB_Alloc(1, 1);
+      },
+      testing::ExitedWithCode(1), testing::Eq(std::string()));
+}
+
 struct HookCall {
   int calls = 0;
   int32_t level = 0;
