@@ -1,6 +1,8 @@
 // Start-up: the candidate data directories and the hardening of the process.
 #include <windows.h>
 
+#include <cstring>
+
 #include "src/launch/launch_startup.h"
 #include "src/trust/real_path.h"
 #include "zeb/fs.h"
@@ -12,6 +14,8 @@ namespace {
 // The resolved directory with one backslash appended, as a heap text.
 char *candidate(const char *path) {
   char *resolved = resolve_real_path(path);
+  const size_t length = strlen(resolved);
+  if (length > 0 && resolved[length - 1] == '\\') return resolved;  // a root keeps its own
   char *with_separator = ZEB_Strdup(ZEB_JoinPath(resolved, ""));
   ZEB_Free(resolved);
   return with_separator;
