@@ -86,17 +86,20 @@ HANDLE hold_for_delete(const std::string &dir) {
                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
+// Nothing in a data directory that cannot be locked is changed, not even a record to discard.
 TEST(Hardening, AHeldDataDirectoryOrAncestorEndsTheLaunchWithItsBox) {
   struct Case {
     bool ancestor;
     const char *title;
+    const char *stale_record_after;
   };
-  for (const Case &c :
-       {Case{false, "File System Error - Lock"}, Case{true, "File System Error - Recursive"}}) {
+  for (const Case &c : {Case{false, "File System Error - Lock", "stale"},
+                        Case{true, "File System Error - Recursive", "(missing)"}}) {
     SCOPED_TRACE(c.title);
     Installation install;
     const std::string data = install.user_data();
     install.install_app(data, {"return=5"});
+    harness::write_file(data + "\\cc1.txt", "stale");
     HANDLE held = hold_for_delete(c.ancestor ? data.substr(0, data.rfind('\\')) : data);
     ASSERT_NE(held, INVALID_HANDLE_VALUE) << GetLastError();
     const auto launch = install.run();
@@ -106,6 +109,7 @@ TEST(Hardening, AHeldDataDirectoryOrAncestorEndsTheLaunchWithItsBox) {
     EXPECT_EQ(launch.dialogs[0].title, c.title);
     EXPECT_EQ(launch.dialogs[0].text, kReinstallText);
     EXPECT_TRUE(install.log(data).empty());
+    EXPECT_EQ(read(data + "\\cc1.txt"), c.stale_record_after);
   }
 }
 

@@ -163,24 +163,6 @@ TEST(LaunchGuards, RecordsOfRunningLaunchesNeitherCountNorGo) {
   EXPECT_FALSE(harness::file_exists(dir + "\\cc0.txt"));
 }
 
-// A data directory that cannot be locked is left as it is: not even a stale record goes.
-TEST(LaunchGuards, NothingIsDeletedBeforeTheDataDirectoryIsLocked) {
-  Installation install;
-  const std::string dir = install.user_data();
-  install.install_app(dir, {"return=0"});
-  harness::write_file(dir + "\\cc1.txt", counter_record(scenario::kHashB, 1));
-  HANDLE held = CreateFileW(harness::widen(dir).c_str(), DELETE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  const auto launch = install.run();
-  CloseHandle(held);
-  EXPECT_EQ(launch.exit_code, 0u);
-  ASSERT_EQ(launch.dialogs.size(), 1u);
-  EXPECT_EQ(launch.dialogs[0].title, "File System Error - Lock");
-  EXPECT_EQ(read(dir + "\\cc1.txt"), counter_record(scenario::kHashB, 1));
-}
-
 TEST(LaunchGuards, RecordsOfAnotherBuildAreDeletedAndNotCounted) {
   Installation install;
   const std::string dir = install.user_data();
