@@ -127,13 +127,19 @@ TEST(JsonParseMessages, UnquotedKeysNeedTheOptionAndDigits) {
   EXPECT_EQ(d.error(), "expected a uint64 at line 1 column 2");
 }
 
-TEST(JsonParseMessages, TheLineCountStopsAtItsLimit) {
-  Doc d;
-  const std::string text = "\n\n1";
+// A lexer over `text` into the document's root, for driving the readers directly.
+json_lexer lexer_over(const Doc &d, const std::string &text) {
   json_lexer lexer = {};
   lexer.ref = d.root;
   lexer.begin = lexer.cursor = lexer.line_start = text.data();
   lexer.end = text.data() + text.size();
+  return lexer;
+}
+
+TEST(JsonParseMessages, TheLineCountStopsAtItsLimit) {
+  Doc d;
+  const std::string text = "\n\n1";
+  json_lexer lexer = lexer_over(d, text);
   lexer.line = INT32_MAX - 1;
   EXPECT_TRUE(json_parse_value(&lexer, d.root));
   EXPECT_EQ(lexer.line, INT32_MAX);
@@ -154,10 +160,7 @@ TEST(JsonParseMessages, ABackslashAtTheVeryEndOfTheText) {
   // first), so the string reader is driven directly.
   Doc d;
   const std::string text = "\"ab\\";
-  json_lexer lexer = {};
-  lexer.ref = d.root;
-  lexer.begin = lexer.cursor = lexer.line_start = text.data();
-  lexer.end = text.data() + text.size();
+  json_lexer lexer = lexer_over(d, text);
   lexer.key_hash = 5381;
   EXPECT_FALSE(json_parse_string(&lexer));
   EXPECT_STREQ(lexer.message,
