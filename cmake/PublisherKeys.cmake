@@ -8,7 +8,8 @@
 #
 # Test keys (option QUARLO_TEST_KEYS): generated with openssl at configure time into
 # ${QUARLO_TEST_KEY_DIR}/<name>/ as key.pem (private), cert.pem (self-signed, for osslsigncode)
-# and key.b64 (the pinned text). rsa4096, p384 and rsa2048 are pinned; rsa2048-unpinned is not.
+# and key.b64 (the pinned text). rsa4096, p384 and rsa2048 are pinned; rsa2048-unpinned and
+# p384-unpinned are not.
 
 add_library(quarlo_keys_production STATIC ${CMAKE_SOURCE_DIR}/src/trust/keys/production_keys.cpp)
 target_include_directories(quarlo_keys_production PRIVATE ${CMAKE_SOURCE_DIR})
@@ -84,6 +85,7 @@ _quarlo_test_key(rsa4096 rsa4096)
 _quarlo_test_key(p384 p384)
 _quarlo_test_key(rsa2048 rsa2048)
 _quarlo_test_key(rsa2048-unpinned rsa2048)
+_quarlo_test_key(p384-unpinned p384)
 
 file(CONFIGURE OUTPUT ${QUARLO_TEST_KEY_DIR}/test_keys.cpp CONTENT [=[
 // Generated at configure time: test publisher keys, never linked into the shipped launcher.
@@ -118,16 +120,26 @@ if(WIN32 AND TARGET quarlo)
   quarlo_use_test_keys(quarlo_testkeys)
 endif()
 
+# quarlo_signing_digest(KEY out): the digest a publisher pairs with the key: SHA-384 for P-384.
+function(quarlo_signing_digest key out)
+  if(key MATCHES "^p384")
+    set(${out} sha384 PARENT_SCOPE)
+  else()
+    set(${out} sha256 PARENT_SCOPE)
+  endif()
+endfunction()
+
 # quarlo_signed_copy(OUTPUT file INPUT file KEY name DEPENDS target): `file` signed by the test
 # key `name` with osslsigncode, made at build time.
 function(quarlo_signed_copy)
   cmake_parse_arguments(S "" "OUTPUT;INPUT;KEY;DEPENDS" "" ${ARGN})
   find_program(QUARLO_OSSLSIGNCODE osslsigncode REQUIRED)
   get_filename_component(dir ${S_OUTPUT} DIRECTORY)
+  quarlo_signing_digest(${S_KEY} digest)
   add_custom_command(OUTPUT ${S_OUTPUT}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
     COMMAND ${CMAKE_COMMAND} -E rm -f ${S_OUTPUT}
-    COMMAND ${QUARLO_OSSLSIGNCODE} sign -h sha256 -certs ${QUARLO_TEST_KEY_DIR}/${S_KEY}/cert.pem
+    COMMAND ${QUARLO_OSSLSIGNCODE} sign -h ${digest} -certs ${QUARLO_TEST_KEY_DIR}/${S_KEY}/cert.pem
             -key ${QUARLO_TEST_KEY_DIR}/${S_KEY}/key.pem -in ${S_INPUT} -out ${S_OUTPUT}
     DEPENDS ${S_DEPENDS} ${QUARLO_TEST_KEY_DIR}/${S_KEY}/cert.pem
     COMMENT "Signing ${S_OUTPUT} with the test key ${S_KEY}" VERBATIM)

@@ -9,6 +9,7 @@ packages=(
   cmake ninja-build g++ googletest
   clang-14 libclang-rt-14-dev
   osslsigncode openssl
+  debootstrap
   rapidjson-dev nlohmann-json3-dev
 )
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "scenario.h"
+#include "tests/ecdsa_support.h"
 
 namespace {
 
@@ -87,6 +88,31 @@ TEST(SignedLaunch, RecoveryRefusesAnUnsignedSkelLibraryWhateverTheLauncher) {
   EXPECT_EQ(launch.exit_code, 0u);
   ASSERT_EQ(launch.dialogs.size(), 1u);
   EXPECT_EQ(launch.dialogs[0].title, "File System Error - Skel Signature");
+}
+
+// The P-384 key form end to end: the signed launcher takes only the pinned P-384 key and
+// recovers from an unpinned P-384 library with a skel signed by the pinned one.
+TEST(SignedLaunchP384, ASignedLauncherLoadsALibrarySignedByThePinnedP384Key) {
+  SKIP_WITHOUT_ECDSA();
+  Installation install;
+  install.install_app(install.user_data(), {"return=22"}, "app.dll", kHashA,
+                      scenario::signed_app("p384"));
+  const auto launch = install.run("", "", scenario::signed_launcher());
+  EXPECT_EQ(launch.exit_code, 22u);
+  EXPECT_TRUE(launch.dialogs.empty());
+}
+
+TEST(SignedLaunchP384, AnUnpinnedP384LibraryIsReplacedFromAP384SignedSkel) {
+  SKIP_WITHOUT_ECDSA();
+  Installation install;
+  const std::string data = install.user_data();
+  install.install_app(data, {"return=0"}, "app.dll", kHashA, scenario::signed_app("p384-unpinned"));
+  install.install_skel(install.program_files() + "\\skel", scenario::signed_app("p384"));
+  const auto launch = install.run("", "", scenario::signed_launcher());
+  EXPECT_EQ(launch.exit_code, 9u) << "the restored, P-384-signed build ran";
+  EXPECT_TRUE(launch.dialogs.empty());
+  EXPECT_EQ(install.log(data).size(), 1u);
+  EXPECT_EQ(read(data + "\\config.txt"), "\napp_block_hash=" + kHashA + "\n");
 }
 
 }  // namespace
