@@ -12,8 +12,8 @@
 namespace {
 
 // The resolved directory with one backslash appended, as a heap text.
-char *candidate(const char *path) {
-  char *resolved = resolve_real_path(path);
+char *candidate(const char *path, bool service) {
+  char *resolved = service ? resolve_real_path_trusted_links(path) : resolve_real_path(path);
   const size_t length = strlen(resolved);
   if (length > 0 && resolved[length - 1] == '\\') return resolved;  // a root keeps its own
   char *with_separator = ZEB_Strdup(ZEB_JoinPath(resolved, ""));
@@ -45,10 +45,11 @@ constexpr DWORD kEnforceRedirectionTrust = 1;
 
 void launch_candidates(LaunchState *state) {
   // The local directory first, while the current directory is still the starting one.
-  state->local_dir = candidate(ZEB_GetDir(ZEB_DIR_CURRENT));
-  state->machine_dir = candidate(ZEB_JoinPath(ZEB_GetDir(ZEB_DIR_PROGRAM_DATA), "Quarlo"));
+  const bool service = state->mode == LAUNCH_MODE_SERVICE;
+  state->local_dir = candidate(ZEB_GetDir(ZEB_DIR_CURRENT), service);
+  state->machine_dir = candidate(ZEB_JoinPath(ZEB_GetDir(ZEB_DIR_PROGRAM_DATA), "Quarlo"), service);
   char *appdata = appdata_variable();
-  state->user_dir = candidate(ZEB_JoinPath(appdata, "Quarlo"));
+  state->user_dir = candidate(ZEB_JoinPath(appdata, "Quarlo"), service);
   ZEB_Free(appdata);
 }
 

@@ -101,9 +101,6 @@ void run_pass(LaunchState *state) {
 
 int32_t launcher_main(int32_t count, char **arguments) {
   LaunchState state = {};
-  launch_candidates(&state);
-  launch_harden();
-
   state.list = static_cast<char **>(ZEB_Alloc(LAUNCH_LIST_ENTRIES, sizeof(char *)));
   state.count = launch_args_copy(count, arguments, state.list);
   // What we allocated, kept apart: the library may rewrite its copy of the list.
@@ -118,7 +115,10 @@ int32_t launcher_main(int32_t count, char **arguments) {
   launch_counter_name(state.mode, state.counter_name);
   // Services may run as SYSTEM over a data directory that users can write: links planted there
   // by users must not redirect them. Users' own launches keep following their junctions.
+  // The candidates of a service launch follow only links that administrators own.
   if (state.mode == LAUNCH_MODE_SERVICE) launch_trust_redirection();
+  launch_candidates(&state);
+  launch_harden();
 
   do {
     run_pass(&state);

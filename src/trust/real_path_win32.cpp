@@ -2,6 +2,7 @@
 // live in the pure files beside this one.
 #include <windows.h>
 // After windows.h, whose types they use.
+#include <aclapi.h>
 #include <shlwapi.h>
 #include <winioctl.h>
 
@@ -44,7 +45,36 @@ wchar_t *copy_name(const void *names, uint16_t offset, uint16_t length, size_t u
   return copy;
 }
 
-char *lookup_link(const char *path, void *) { return read_link_target(path); }
+// Whether the link open as `link` belongs to an account that administers the machine.
+bool owned_by_administrators(HANDLE link) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(link, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  const bool trusted =
+      owner && IsValidSid(owner) && real_path_trusted_owner(owner, GetLengthSid(owner));
+  LocalFree(descriptor);
+  return trusted;
+}
+
+char *link_target(const char *path, bool trusted_only);
+
+char *lookup_link(const char *path, void *) { return link_target(path, false); }
+char *lookup_trusted_link(const char *path, void *) { return link_target(path, true); }
+
+char *resolve(const char *path, LinkLookup lookup) {
+  wchar_t full[kFullPathUnits] = {};
+  {
+    WideBlock wide(ZEB_MultiToWideD(path ? path : ""));
+    // A form that does not fit leaves the buffer empty.
+    if (!_wfullpath(full, wide.text, kFullPathUnits)) full[0] = L'\0';
+  }
+  char *working = ZEB_WideToMultiD(full);
+  // Network paths are never opened or followed.
+  if (PathIsNetworkPathW(full)) return working;
+  return resolve_links(working, lookup, nullptr);
+}
 
 }  // namespace
 
@@ -77,7 +107,11 @@ char *make_link_target_path(const char *linkPath, bool relative, const void *nam
   return ZEB_WideToMultiD(full.text);
 }
 
-char *read_link_target(const char *path) {
+char *read_link_target(const char *path) { return link_target(path, false); }
+
+namespace {
+
+char *link_target(const char *path, bool trusted_only) {
   if (!path) return nullptr;
   WideBlock wide(ZEB_MultiToWideD(path));
   if (PathIsNetworkPathW(wide.text)) return nullptr;
@@ -98,6 +132,7 @@ char *read_link_target(const char *path) {
       info.dwFileAttributes == INVALID_FILE_ATTRIBUTES ||
       !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return nullptr;
+  if (trusted_only && !owned_by_administrators(file.handle)) return nullptr;
 
   alignas(8) uint8_t buffer[REPARSE_BUFFER_SIZE];
   DWORD returned = 0;
@@ -117,15 +152,10 @@ char *read_link_target(const char *path) {
   return ZEB_WideToMultiD(printName.text);
 }
 
-char *resolve_real_path(const char *path) {
-  wchar_t full[kFullPathUnits] = {};
-  {
-    WideBlock wide(ZEB_MultiToWideD(path ? path : ""));
-    // A form that does not fit leaves the buffer empty.
-    if (!_wfullpath(full, wide.text, kFullPathUnits)) full[0] = L'\0';
-  }
-  char *working = ZEB_WideToMultiD(full);
-  // Network paths are never opened or followed.
-  if (PathIsNetworkPathW(full)) return working;
-  return resolve_links(working, lookup_link, nullptr);
+}  // namespace
+
+char *resolve_real_path(const char *path) { return resolve(path, lookup_link); }
+
+char *resolve_real_path_trusted_links(const char *path) {
+  return resolve(path, lookup_trusted_link);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h.
+#include <sddl.h>
 
 #include <cstring>
 #include <string>
@@ -99,6 +101,26 @@ TEST(RealPathNetwork, NetworkPathsAreLeftAsTheFullPathRoutineGivesThem) {
 TEST(RealPathLimits, TooLongPathsGiveTheEmptyText) {
   const std::string long_path = "C:\\" + std::string(1300, 'p');
   EXPECT_EQ(take(resolve_real_path(long_path.c_str())), "");
+}
+
+// SIDs as the platform lays them out: only the machine's administering accounts may own a link
+// that a service launch follows.
+TEST(RealPathLinkOwner, OnlyAdministeringAccountsAreTrusted) {
+  auto trusted = [](const wchar_t *text) {
+    PSID sid = nullptr;
+    if (!ConvertStringSidToSidW(text, &sid)) return false;
+    const bool result = real_path_trusted_owner(sid, GetLengthSid(sid));
+    LocalFree(sid);
+    return result;
+  };
+  EXPECT_TRUE(trusted(L"S-1-5-18"));
+  EXPECT_TRUE(trusted(L"S-1-5-32-544"));
+  EXPECT_TRUE(trusted(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"));
+  EXPECT_FALSE(trusted(L"S-1-5-21-1004336348-1177238915-682003330-1001")) << "a user";
+  EXPECT_FALSE(trusted(L"S-1-5-32-545")) << "Users";
+  EXPECT_FALSE(trusted(L"S-1-1-0")) << "Everyone";
+  EXPECT_FALSE(trusted(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-1")) << "a service";
+  EXPECT_FALSE(real_path_trusted_owner(nullptr, 0));
 }
 
 }  // namespace
