@@ -371,9 +371,9 @@ TEST(JsonLimits, TheWriterRefusesFourGiBOfText) {
   free(writer.text.data);
 }
 
-// Scans 4 GiB: about half a minute in the sanitizer build, so it runs only when asked for
-// (--gtest_also_run_disabled_tests).
-TEST(JsonLimits, DISABLED_TheParserRefusesARunOfFourGiB) {
+// Scans 4 GiB: the slowest case of the suite (about 8 s in the sanitizer build), kept because
+// nothing smaller reaches the 32-bit limit.
+TEST(JsonLimits, TheParserRefusesARunOfFourGiB) {
   const FourGiBString text;
   Doc d;
   EXPECT_FALSE(json_parse(d.root, text.begin(), text.end()));
