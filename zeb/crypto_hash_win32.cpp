@@ -42,6 +42,8 @@ bool crypto_hash(const void *input, uint64_t inputSize, const void *key, uint64_
   // Declared first so the hash is destroyed before its provider is closed.
   AlgorithmHandle algorithm;
   HashHandle hash;
+  // A null key is a plain digest: its length means nothing and must not reach the provider.
+  if (!key) keySize = 0;
   const ULONG flags = key ? BCRYPT_ALG_HANDLE_HMAC_FLAG : 0;
   if (failed(BCryptOpenAlgorithmProvider(&algorithm.handle, algorithmId, nullptr, flags),
              "BCryptOpenAlgorithmProvider"))

@@ -110,6 +110,18 @@ TEST(CryptoHash, HmacSha256MatchesRfc4231) {
   }
 }
 
+TEST(CryptoHash, NullKeyIsAPlainDigestWhateverItsLength) {
+  LogCapture log;
+  const std::string abc = "abc";
+  for (uint64_t length : {uint64_t(16), uint64_t(1) << 33}) {
+    char text[65] = {};
+    ZEB_CryptoHash(ZEB_ALGORITHM_SHA256_HEX, abc.data(), abc.size(), nullptr, length, text,
+                   sizeof text);
+    EXPECT_EQ(text, std::string(fips_examples()[0].sha256)) << length;
+  }
+  EXPECT_TRUE(log.messages.empty());
+}
+
 TEST(CryptoHash, RawFormsWriteExactlyTheDigestOrNothing) {
   const std::string abc = "abc";
   unsigned char out[40];
