@@ -13,6 +13,24 @@ function(quarlo_shipped_image target)
   target_link_options(${target} PRIVATE -s -Wl,--gc-sections)
 endfunction()
 
+# quarlo_delay_import(NAME DEF): an interface library NAME that imports the functions listed in
+# cmake/delay/DEF.def from their DLL on first call instead of at process start. The DLL is found
+# through the default search, which start-up has limited to System32 before the first call. A
+# function the list lacks fails to link rather than bringing the DLL back into start-up.
+function(quarlo_delay_import name def)
+  set(input ${CMAKE_SOURCE_DIR}/cmake/delay/${def}.def)
+  set(output ${CMAKE_BINARY_DIR}/delay/lib${def}_delay.a)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/delay
+    COMMAND ${CMAKE_DLLTOOL} --input-def ${input} --output-delaylib ${output}
+    DEPENDS ${input}
+    COMMENT "Delay-import library for ${def}.dll" VERBATIM)
+  add_custom_target(${name}_library DEPENDS ${output})
+  add_library(${name} INTERFACE)
+  target_link_libraries(${name} INTERFACE ${output})
+  add_dependencies(${name} ${name}_library)
+endfunction()
+
 # GoogleTest from Debian's source package, built for the current target.
 macro(quarlo_add_googletest)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
