@@ -46,6 +46,18 @@ wchar_t *copy_name(const void *names, uint16_t offset, uint16_t length, size_t u
 
 char *lookup_link(const char *path, void *) { return read_link_target(path); }
 
+// The object's attributes, or INVALID_FILE_ATTRIBUTES. Asked for alone: the full information
+// record also queries the volume, which costs more than the open. A file system that cannot
+// answer the short query is asked for the full record.
+DWORD attributes_of(HANDLE handle) {
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  if (GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
+    return tag.FileAttributes;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  return GetFileInformationByHandle(handle, &info) ? info.dwFileAttributes
+                                                   : INVALID_FILE_ATTRIBUTES;
+}
+
 }  // namespace
 
 char *make_link_target_path(const char *linkPath, bool relative, const void *names,
@@ -90,10 +102,8 @@ char *read_link_target(const char *path) {
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
   if (file.handle == INVALID_HANDLE_VALUE) return nullptr;
 
-  BY_HANDLE_FILE_INFORMATION info = {};
-  if (!GetFileInformationByHandle(file.handle, &info) ||
-      info.dwFileAttributes == INVALID_FILE_ATTRIBUTES ||
-      !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+  const DWORD attributes = attributes_of(file.handle);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return nullptr;
 
   alignas(8) uint8_t buffer[REPARSE_BUFFER_SIZE];
