@@ -44,7 +44,21 @@ wchar_t *copy_name(const void *names, uint16_t offset, uint16_t length, size_t u
   return copy;
 }
 
-char *lookup_link(const char *path, void *) { return read_link_target(path); }
+// Whether a drive is a network drive, asked once for all the paths on it that one resolution
+// looks at: the platform answers a drive letter by querying the volume each time.
+struct DriveKind {
+  wchar_t letter = 0;  // 0 until a path of the form "X:" was asked about
+  bool network = false;
+};
+
+// Paths of the form "X:" share one answer per letter; any other form is asked every time.
+bool network_path(const wchar_t *path, DriveKind *known) {
+  const wchar_t letter = path[0] != 0 && path[1] == L':' ? path[0] : 0;
+  if (known && letter != 0 && letter == known->letter) return known->network;
+  const bool network = PathIsNetworkPathW(path) != FALSE;
+  if (known && letter != 0) *known = {letter, network};
+  return network;
+}
 
 // The object's attributes, or INVALID_FILE_ATTRIBUTES. Asked for alone: the full information
 // record also queries the volume, which costs more than the open. A file system that cannot
@@ -89,10 +103,12 @@ char *make_link_target_path(const char *linkPath, bool relative, const void *nam
   return ZEB_WideToMultiD(full.text);
 }
 
-char *read_link_target(const char *path) {
+namespace {
+
+char *link_target(const char *path, DriveKind *known) {
   if (!path) return nullptr;
   WideBlock wide(ZEB_MultiToWideD(path));
-  if (PathIsNetworkPathW(wide.text)) return nullptr;
+  if (network_path(wide.text, known)) return nullptr;
   const size_t length = wcslen(wide.text);
   if (length > 0 && is_separator(wide.text[length - 1])) wide.text[length - 1] = L'\0';
 
@@ -124,6 +140,14 @@ char *read_link_target(const char *path) {
   return ZEB_WideToMultiD(printName.text);
 }
 
+char *lookup_link(const char *path, void *known) {
+  return link_target(path, static_cast<DriveKind *>(known));
+}
+
+}  // namespace
+
+char *read_link_target(const char *path) { return link_target(path, nullptr); }
+
 char *resolve_real_path(const char *path) {
   wchar_t full[kFullPathUnits] = {};
   {
@@ -133,6 +157,7 @@ char *resolve_real_path(const char *path) {
   }
   char *working = ZEB_WideToMultiD(full);
   // Network paths are never opened or followed.
-  if (PathIsNetworkPathW(full)) return working;
-  return resolve_links(working, lookup_link, nullptr);
+  DriveKind known;
+  if (network_path(full, &known)) return working;
+  return resolve_links(working, lookup_link, &known);
 }
