@@ -117,6 +117,7 @@ if(WIN32 AND TARGET quarlo)
   add_executable(quarlo_testkeys WIN32 ${_quarlo_sources})
   target_link_libraries(quarlo_testkeys PRIVATE quarlo_lib)
   quarlo_product_flags(quarlo_testkeys)
+  quarlo_shipped_image(quarlo_testkeys)
   quarlo_use_test_keys(quarlo_testkeys)
 endif()
 

@@ -1,8 +1,34 @@
 # Build helpers shared by the product, the tests, the fuzzers and the benchmarks.
 
-# Product code: no exceptions, no RTTI, every warning an error.
+# Product code: no exceptions, no RTTI, every warning an error. Each function and object in a
+# section of its own, so that the linker can leave out what the launcher never reaches.
 function(quarlo_product_flags target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror -fno-exceptions -fno-rtti
+    -ffunction-sections -fdata-sections)
+endfunction()
+
+# The shipped executable: no symbols, no unreferenced code or data. The launcher hashes every
+# byte of its own file to check its signature, and maps it at every start.
+function(quarlo_shipped_image target)
+  target_link_options(${target} PRIVATE -s -Wl,--gc-sections)
+endfunction()
+
+# quarlo_delay_import(NAME DEF): an interface library NAME that imports the functions listed in
+# cmake/delay/DEF.def from their DLL on first call instead of at process start. The DLL is found
+# through the default search, which start-up has limited to System32 before the first call. A
+# function the list lacks fails to link rather than bringing the DLL back into start-up.
+function(quarlo_delay_import name def)
+  set(input ${CMAKE_SOURCE_DIR}/cmake/delay/${def}.def)
+  set(output ${CMAKE_BINARY_DIR}/delay/lib${def}_delay.a)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/delay
+    COMMAND ${CMAKE_DLLTOOL} --input-def ${input} --output-delaylib ${output}
+    DEPENDS ${input}
+    COMMENT "Delay-import library for ${def}.dll" VERBATIM)
+  add_custom_target(${name}_library DEPENDS ${output})
+  add_library(${name} INTERFACE)
+  target_link_libraries(${name} INTERFACE ${output})
+  add_dependencies(${name} ${name}_library)
 endfunction()
 
 # GoogleTest from Debian's source package, built for the current target.

@@ -13,8 +13,8 @@ enum ZEB_Algorithm : int32_t {
 // numbers do nothing. Failures are only logged.
 void ZEB_CryptoHash(int32_t algorithm, const void *input, uint64_t inputSize, const void *key,
                     uint64_t keySize, void *output, uint64_t outputSize);
-// Digest of a whole file; false, with output untouched, when the file cannot be read
-// (missing, unreadable, empty or over 1 GiB).
+// Digest of a whole file, read in blocks of a fixed size; false, with output untouched, when the
+// file cannot be read (missing, unreadable, empty or over 1 GiB).
 bool ZEB_CryptoHashFile(int32_t algorithm, const char *path, const void *key, uint64_t keySize,
                         void *output, uint64_t outputSize);
 // Lower-case hex text of size bytes; hexSize counts the NUL. A short buffer keeps whole

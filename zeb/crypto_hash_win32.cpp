@@ -2,117 +2,209 @@
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <bcrypt.h>
+#include <sys/stat.h>
 
-#include <cstring>
+#include <cerrno>
+#include <cstdio>
 
 #include "zeb/crypto_hash.h"
 #include "zeb/fs.h"
 #include "zeb/log.h"
 #include "zeb/memory.h"
+#include "zeb/unicode.h"
 
 namespace {
 
 constexpr NTSTATUS kInvalidParameter = NTSTATUS(0xC000000DL);
 constexpr uint64_t kLargestCount = 0xFFFFFFFF;  // the provider counts bytes in 32 bits
+// Files are hashed in blocks of this size: large enough that the per-call cost of reading and
+// hashing vanishes, small enough that no buffer grows with the file.
+constexpr uint64_t kFileBlock = 256 * 1024;
 
-struct AlgorithmHandle {
-  BCRYPT_ALG_HANDLE handle = nullptr;
-  ~AlgorithmHandle() {
-    if (handle) BCryptCloseAlgorithmProvider(handle, 0);
-  }
+// What an algorithm number asks for; false for numbers that do nothing.
+struct Form {
+  const wchar_t *algorithmId;
+  uint64_t length;  // raw digest bytes
+  bool hex;
 };
 
-struct HashHandle {
-  BCRYPT_HASH_HANDLE handle = nullptr;
-  ~HashHandle() {
-    if (handle) BCryptDestroyHash(handle);
+bool form_of(int32_t algorithm, Form *form) {
+  switch (algorithm) {
+    case ZEB_ALGORITHM_SHA1:
+      *form = {BCRYPT_SHA1_ALGORITHM, 20, false};
+      return true;
+    case ZEB_ALGORITHM_SHA1_HEX:
+      *form = {BCRYPT_SHA1_ALGORITHM, 20, true};
+      return true;
+    case ZEB_ALGORITHM_SHA256:
+      *form = {BCRYPT_SHA256_ALGORITHM, 32, false};
+      return true;
+    case ZEB_ALGORITHM_SHA256_HEX:
+      *form = {BCRYPT_SHA256_ALGORITHM, 32, true};
+      return true;
+    default:
+      return false;
   }
+}
+
+// A digest fed piece by piece. A provider failure is kept and reported by finish(), so that a
+// file whose reading fails reports only the read, not a digest that was never finished.
+class Digest {
+ public:
+  Digest(const wchar_t *algorithmId, const void *key, uint64_t keySize) {
+    // A null key is a plain digest: its length means nothing and must not reach the provider.
+    if (!key) keySize = 0;
+    const ULONG flags = key ? BCRYPT_ALG_HANDLE_HMAC_FLAG : 0;
+    if (!check(BCryptOpenAlgorithmProvider(&algorithm_, algorithmId, nullptr, flags),
+               "BCryptOpenAlgorithmProvider"))
+      return;
+    // A key the provider cannot be told the length of must not be cut short silently.
+    check(keySize > kLargestCount
+              ? kInvalidParameter
+              : BCryptCreateHash(algorithm_, &hash_, nullptr, 0,
+                                 static_cast<PUCHAR>(const_cast<void *>(key)), ULONG(keySize), 0),
+          "BCryptCreateHash");
+  }
+  ~Digest() {
+    // The hash before its provider.
+    if (hash_) BCryptDestroyHash(hash_);
+    if (algorithm_) BCryptCloseAlgorithmProvider(algorithm_, 0);
+  }
+  Digest(const Digest &) = delete;
+  Digest &operator=(const Digest &) = delete;
+
+  // Inputs of 4 GiB and more go in pieces rather than truncated.
+  void add(const void *input, uint64_t size) {
+    if (failedCall_) return;
+    auto *bytes = static_cast<PUCHAR>(const_cast<void *>(input));
+    do {
+      const ULONG piece = ULONG(size > kLargestCount ? kLargestCount : size);
+      if (!check(BCryptHashData(hash_, bytes, piece, 0), "BCryptHashData")) return;
+      bytes += piece;
+      size -= piece;
+    } while (size > 0);
+  }
+
+  // Writes exactly the raw digest into output; true when it was written.
+  bool finish(void *output, uint64_t outputSize) {
+    if (failedCall_) return report();
+    DWORD digestLength = 0;
+    ULONG written = 0;
+    if (!check(BCryptGetProperty(hash_, BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&digestLength),
+                                 sizeof digestLength, &written, 0),
+               "BCryptGetProperty"))
+      return report();
+    if (digestLength > outputSize) {
+      ZEB_LogError("crypto_hash", "'outputSize' must be at least %u", unsigned(digestLength));
+      return false;
+    }
+    check(BCryptFinishHash(hash_, static_cast<PUCHAR>(output), digestLength, 0),
+          "BCryptFinishHash");
+    return report();
+  }
+
+ private:
+  // Keeps a failure; add() and finish() make no provider call after one.
+  bool check(NTSTATUS status, const char *call) {
+    if (BCRYPT_SUCCESS(status)) return true;
+    failedCall_ = call;
+    status_ = status;
+    return false;
+  }
+  bool report() const {
+    if (!failedCall_) return true;
+    ZEB_LogError("crypto_hash", "'%s' failed with error 0x%X", failedCall_, unsigned(status_));
+    return false;
+  }
+
+  BCRYPT_ALG_HANDLE algorithm_ = nullptr;
+  BCRYPT_HASH_HANDLE hash_ = nullptr;
+  const char *failedCall_ = nullptr;
+  NTSTATUS status_ = 0;
 };
 
-bool failed(NTSTATUS status, const char *call) {
-  if (BCRYPT_SUCCESS(status)) return false;
-  ZEB_LogError("crypto_hash", "'%s' failed with error 0x%X", call, unsigned(status));
-  return true;
+// The digest in the caller's form: raw bytes, or hex text (left empty, which no digest can
+// match, when the provider failed).
+void deliver(const Form &form, Digest *digest, void *output, uint64_t outputSize) {
+  if (!form.hex) {
+    digest->finish(output, outputSize);
+    return;
+  }
+  uint8_t raw[32] = {};
+  const bool ok = digest->finish(raw, form.length);
+  ZEB_BytesToHex(raw, ok ? form.length : 0, static_cast<char *>(output), outputSize);
+}
+
+// The size of a file that may be hashed, or 0 when it cannot be (missing, empty, over 1 GiB).
+// Reports carry the names the file layer gives the same failures, so that a file fails alike
+// whether it is read whole or hashed.
+uint64_t hashable_size(const char *path) {
+  struct _stat64 status = {};
+  int result;
+  {
+    ZEB_WideText wide_path(path);
+    result = _wstat64(wide_path.get(), &status);
+  }
+  if (result != 0) {
+    const int error = errno;
+    if (error != ENOENT)
+      ZEB_LogError("fsutil_size", "'_wstat64' failed to query '%s' with errno %d",
+                   ZEB_GetFileName(path, true), error);
+    return 0;
+  }
+  const uint64_t size = uint64_t(status.st_size);
+  return size > ZEB_READFILE_LIMIT ? 0 : size;
+}
+
+// Reads size bytes in blocks, handing each to the digest when there is one.
+bool read_blocks(FILE *file, uint64_t size, Digest *digest) {
+  auto *block = static_cast<char *>(ZEB_Alloc(kFileBlock, 1));
+  bool read = true;
+  for (uint64_t left = size; left > 0 && read;) {
+    const uint64_t piece = left < kFileBlock ? left : kFileBlock;
+    read = fread(block, 1, piece, file) == piece;
+    if (read && digest) digest->add(block, piece);
+    left -= piece;
+  }
+  if (!read) ZEB_LogError("ZEB_ReadFile", "'fread' failed with ferror %d", ferror(file));
+  ZEB_Free(block);
+  return read;
 }
 
 }  // namespace
 
 bool crypto_hash(const void *input, uint64_t inputSize, const void *key, uint64_t keySize,
                  const wchar_t *algorithmId, void *output, uint64_t outputSize) {
-  // Declared first so the hash is destroyed before its provider is closed.
-  AlgorithmHandle algorithm;
-  HashHandle hash;
-  const ULONG flags = key ? BCRYPT_ALG_HANDLE_HMAC_FLAG : 0;
-  if (failed(BCryptOpenAlgorithmProvider(&algorithm.handle, algorithmId, nullptr, flags),
-             "BCryptOpenAlgorithmProvider"))
-    return false;
-
-  // A key the provider cannot be told the length of must not be cut short silently.
-  const NTSTATUS created =
-      keySize > kLargestCount
-          ? kInvalidParameter
-          : BCryptCreateHash(algorithm.handle, &hash.handle, nullptr, 0,
-                             static_cast<PUCHAR>(const_cast<void *>(key)), ULONG(keySize), 0);
-  if (failed(created, "BCryptCreateHash")) return false;
-
-  // One call for any input below 4 GiB; larger inputs go in pieces rather than truncated.
-  auto *bytes = static_cast<PUCHAR>(const_cast<void *>(input));
-  uint64_t left = inputSize;
-  do {
-    const ULONG piece = ULONG(left > kLargestCount ? kLargestCount : left);
-    if (failed(BCryptHashData(hash.handle, bytes, piece, 0), "BCryptHashData")) return false;
-    bytes += piece;
-    left -= piece;
-  } while (left > 0);
-
-  DWORD digestLength = 0;
-  ULONG written = 0;
-  if (failed(BCryptGetProperty(hash.handle, BCRYPT_HASH_LENGTH,
-                               reinterpret_cast<PUCHAR>(&digestLength), sizeof digestLength,
-                               &written, 0),
-             "BCryptGetProperty"))
-    return false;
-
-  if (digestLength > outputSize) {
-    ZEB_LogError("crypto_hash", "'outputSize' must be at least %u", unsigned(digestLength));
-    return false;
-  }
-  return !failed(BCryptFinishHash(hash.handle, static_cast<PUCHAR>(output), digestLength, 0),
-                 "BCryptFinishHash");
+  Digest digest(algorithmId, key, keySize);
+  digest.add(input, inputSize);
+  return digest.finish(output, outputSize);
 }
 
 void ZEB_CryptoHash(int32_t algorithm, const void *input, uint64_t inputSize, const void *key,
                     uint64_t keySize, void *output, uint64_t outputSize) {
-  switch (algorithm) {
-    case ZEB_ALGORITHM_SHA1:
-      crypto_hash(input, inputSize, key, keySize, BCRYPT_SHA1_ALGORITHM, output, outputSize);
-      return;
-    case ZEB_ALGORITHM_SHA256:
-      crypto_hash(input, inputSize, key, keySize, BCRYPT_SHA256_ALGORITHM, output, outputSize);
-      return;
-    case ZEB_ALGORITHM_SHA1_HEX:
-    case ZEB_ALGORITHM_SHA256_HEX: {
-      const bool sha1 = algorithm == ZEB_ALGORITHM_SHA1_HEX;
-      const uint64_t length = sha1 ? 20 : 32;
-      uint8_t digest[32] = {};
-      // On a provider failure the text is left empty, which no digest can match.
-      const bool ok =
-          crypto_hash(input, inputSize, key, keySize,
-                      sha1 ? BCRYPT_SHA1_ALGORITHM : BCRYPT_SHA256_ALGORITHM, digest, length);
-      ZEB_BytesToHex(digest, ok ? length : 0, static_cast<char *>(output), outputSize);
-      return;
-    }
-    default:
-      return;
-  }
+  Form form;
+  if (!form_of(algorithm, &form)) return;
+  Digest digest(form.algorithmId, key, keySize);
+  digest.add(input, inputSize);
+  deliver(form, &digest, output, outputSize);
 }
 
 bool ZEB_CryptoHashFile(int32_t algorithm, const char *path, const void *key, uint64_t keySize,
                         void *output, uint64_t outputSize) {
-  uint64_t size = 0;
-  char *data = ZEB_ReadFile(path, &size);
-  if (!data) return false;
-  ZEB_CryptoHash(algorithm, data, size, key, keySize, output, outputSize);
-  ZEB_Free(data);
-  return true;
+  const uint64_t size = hashable_size(path);
+  if (size == 0) return false;
+  FILE *file = fsutil_open(path, "rb");
+  if (!file) return false;
+  Form form;
+  if (!form_of(algorithm, &form)) {
+    // Numbers that do nothing still read the file: the result says whether it could be read.
+    const bool read = read_blocks(file, size, nullptr);
+    fclose(file);
+    return read;
+  }
+  Digest digest(form.algorithmId, key, keySize);
+  const bool read = read_blocks(file, size, &digest);
+  fclose(file);
+  if (read) deliver(form, &digest, output, outputSize);
+  return read;
 }

@@ -1,7 +1,10 @@
 // The process's current directory and the well-known folders.
 #include <windows.h>
-#include <knownfolders.h>
 #include <shlobj.h>
+// The folder identifiers are defined in this file, so that only those used reach the image; the
+// uuid library's one object carries every identifier the SDK knows.
+#include <initguid.h>
+#include <knownfolders.h>
 
 #include "zeb/fs.h"
 #include "zeb/known_folder_win32.h"

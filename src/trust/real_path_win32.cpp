@@ -45,35 +45,32 @@ wchar_t *copy_name(const void *names, uint16_t offset, uint16_t length, size_t u
   return copy;
 }
 
-// Whether the link open as `link` belongs to an account that administers the machine.
-bool owned_by_administrators(HANDLE link) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(link, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                      nullptr, &descriptor) != ERROR_SUCCESS)
-    return false;
-  const bool trusted =
-      owner && IsValidSid(owner) && real_path_trusted_owner(owner, GetLengthSid(owner));
-  LocalFree(descriptor);
-  return trusted;
+// Whether a drive is a network drive, asked once for all the paths on it that one resolution
+// looks at: the platform answers a drive letter by querying the volume each time.
+struct DriveKind {
+  wchar_t letter = 0;  // 0 until a path of the form "X:" was asked about
+  bool network = false;
+};
+
+// Paths of the form "X:" share one answer per letter; any other form is asked every time.
+bool network_path(const wchar_t *path, DriveKind *known) {
+  const wchar_t letter = path[0] != 0 && path[1] == L':' ? path[0] : 0;
+  if (known && letter != 0 && letter == known->letter) return known->network;
+  const bool network = PathIsNetworkPathW(path) != FALSE;
+  if (known && letter != 0) *known = {letter, network};
+  return network;
 }
 
-char *link_target(const char *path, bool trusted_only);
-
-char *lookup_link(const char *path, void *) { return link_target(path, false); }
-char *lookup_trusted_link(const char *path, void *) { return link_target(path, true); }
-
-char *resolve(const char *path, LinkLookup lookup) {
-  wchar_t full[kFullPathUnits] = {};
-  {
-    WideBlock wide(ZEB_MultiToWideD(path ? path : ""));
-    // A form that does not fit leaves the buffer empty.
-    if (!_wfullpath(full, wide.text, kFullPathUnits)) full[0] = L'\0';
-  }
-  char *working = ZEB_WideToMultiD(full);
-  // Network paths are never opened or followed.
-  if (PathIsNetworkPathW(full)) return working;
-  return resolve_links(working, lookup, nullptr);
+// The object's attributes, or INVALID_FILE_ATTRIBUTES. Asked for alone: the full information
+// record also queries the volume, which costs more than the open. A file system that cannot
+// answer the short query is asked for the full record.
+DWORD attributes_of(HANDLE handle) {
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  if (GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
+    return tag.FileAttributes;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  return GetFileInformationByHandle(handle, &info) ? info.dwFileAttributes
+                                                   : INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace
@@ -107,14 +104,32 @@ char *make_link_target_path(const char *linkPath, bool relative, const void *nam
   return ZEB_WideToMultiD(full.text);
 }
 
-char *read_link_target(const char *path) { return link_target(path, false); }
-
 namespace {
 
-char *link_target(const char *path, bool trusted_only) {
+// Whether the link open as `link` belongs to an account that administers the machine.
+bool owned_by_administrators(HANDLE link) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(link, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  const bool trusted =
+      owner && IsValidSid(owner) && real_path_trusted_owner(owner, GetLengthSid(owner));
+  LocalFree(descriptor);
+  return trusted;
+}
+
+// What one resolution knows and wants: the network answer for its drive, and whether only
+// links that administrators own are followed.
+struct Resolution {
+  DriveKind known;
+  bool trusted_only = false;
+};
+
+char *link_target(const char *path, DriveKind *known, bool trusted_only) {
   if (!path) return nullptr;
   WideBlock wide(ZEB_MultiToWideD(path));
-  if (PathIsNetworkPathW(wide.text)) return nullptr;
+  if (network_path(wide.text, known)) return nullptr;
   // One trailing separator goes, unless it is a root's: "X:" is the current directory on X.
   const size_t length = wcslen(wide.text);
   const bool drive_root = length == 3 && wide.text[1] == L':';
@@ -127,10 +142,8 @@ char *link_target(const char *path, bool trusted_only) {
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
   if (file.handle == INVALID_HANDLE_VALUE) return nullptr;
 
-  BY_HANDLE_FILE_INFORMATION info = {};
-  if (!GetFileInformationByHandle(file.handle, &info) ||
-      info.dwFileAttributes == INVALID_FILE_ATTRIBUTES ||
-      !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+  const DWORD attributes = attributes_of(file.handle);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return nullptr;
   if (trusted_only && !owned_by_administrators(file.handle)) return nullptr;
 
@@ -152,10 +165,30 @@ char *link_target(const char *path, bool trusted_only) {
   return ZEB_WideToMultiD(printName.text);
 }
 
+char *lookup_link(const char *path, void *context) {
+  auto *resolution = static_cast<Resolution *>(context);
+  return link_target(path, &resolution->known, resolution->trusted_only);
+}
+
+char *resolve(const char *path, bool trusted_only) {
+  wchar_t full[kFullPathUnits] = {};
+  {
+    WideBlock wide(ZEB_MultiToWideD(path ? path : ""));
+    // A form that does not fit leaves the buffer empty.
+    if (!_wfullpath(full, wide.text, kFullPathUnits)) full[0] = L'\0';
+  }
+  char *working = ZEB_WideToMultiD(full);
+  // Network paths are never opened or followed.
+  Resolution resolution;
+  resolution.trusted_only = trusted_only;
+  if (network_path(full, &resolution.known)) return working;
+  return resolve_links(working, lookup_link, &resolution);
+}
+
 }  // namespace
 
-char *resolve_real_path(const char *path) { return resolve(path, lookup_link); }
+char *read_link_target(const char *path) { return link_target(path, nullptr, false); }
 
-char *resolve_real_path_trusted_links(const char *path) {
-  return resolve(path, lookup_trusted_link);
-}
+char *resolve_real_path(const char *path) { return resolve(path, false); }
+
+char *resolve_real_path_trusted_links(const char *path) { return resolve(path, true); }

@@ -21,3 +21,39 @@ bool publisher_key_matches(const char16_t *text, uint32_t capacity) {
   }
   return false;
 }
+
+namespace {
+
+uint32_t little_endian(const uint8_t *bytes, int count) {
+  uint32_t value = 0;
+  for (int i = count - 1; i >= 0; --i) value = value << 8 | bytes[i];
+  return value;
+}
+
+}  // namespace
+
+bool image_lacks_certificate_table(const uint8_t *head, uint64_t size) {
+  if (head == nullptr || size < 64 || head[0] != 'M' || head[1] != 'Z') return false;
+  // "PE\0\0" at the offset the DOS header names, the 20-byte file header, the optional header.
+  const uint64_t pe = little_endian(head + 0x3C, 4);
+  if (pe > size || size - pe < 26 || little_endian(head + pe, 4) != 0x00004550) return false;
+  const uint64_t optional = pe + 24;
+  const uint64_t optionalSize = little_endian(head + pe + 20, 2);
+  // The directory count and the directories follow the fields of the PE32 or PE32+ form.
+  uint64_t count;
+  switch (little_endian(head + optional, 2)) {
+    case 0x10B:
+      count = optional + 92;
+      break;
+    case 0x20B:
+      count = optional + 108;
+      break;
+    default:
+      return false;
+  }
+  // Directory 4, eight bytes from the table's start: offset and size of the certificates.
+  const uint64_t entry = count + 4 + 4 * 8;
+  if (entry + 8 > optional + optionalSize || entry + 8 > size) return false;
+  return little_endian(head + count, 4) > 4 && little_endian(head + entry, 4) == 0 &&
+         little_endian(head + entry + 4, 4) == 0;
+}

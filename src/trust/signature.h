@@ -21,6 +21,11 @@ const char16_t *publisher_key(uint32_t index);
 // terminating NUL included: no prefix, no extension, case-sensitive.
 bool publisher_key_matches(const char16_t *text, uint32_t capacity);
 
+// True only when `head`, the first `size` bytes of a file, show a PE image whose certificate
+// table is empty: such a file carries no Authenticode signature. False for anything else,
+// including headers that `head` does not hold whole, which only the verifier can judge.
+bool image_lacks_certificate_table(const uint8_t *head, uint64_t size);
+
 #ifdef _WIN32
 // True when `path` (NUL-terminated UTF-16) carries an Authenticode signature whose file hash
 // verifies and whose primary signer holds a pinned key; false in every other case. Silent:

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <io.h>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -110,6 +111,18 @@ TEST(CryptoHash, HmacSha256MatchesRfc4231) {
   }
 }
 
+TEST(CryptoHash, NullKeyIsAPlainDigestWhateverItsLength) {
+  LogCapture log;
+  const std::string abc = "abc";
+  for (uint64_t length : {uint64_t(16), uint64_t(1) << 33}) {
+    char text[65] = {};
+    ZEB_CryptoHash(ZEB_ALGORITHM_SHA256_HEX, abc.data(), abc.size(), nullptr, length, text,
+                   sizeof text);
+    EXPECT_EQ(text, std::string(fips_examples()[0].sha256)) << length;
+  }
+  EXPECT_TRUE(log.messages.empty());
+}
+
 TEST(CryptoHash, RawFormsWriteExactlyTheDigestOrNothing) {
   const std::string abc = "abc";
   unsigned char out[40];
@@ -186,17 +199,27 @@ TEST(CryptoHashFile, DigestMatchesTheHostTools) {
   EXPECT_EQ(hex_of(raw, 32), sha256);
 }
 
-TEST(CryptoHashFile, UnreadableFilesLeaveTheOutputUntouched) {
+TEST(CryptoHashFile, UnreadableFilesLeaveTheOutputUntouchedAndSayNothing) {
   const std::string empty = std::string(DIGEST_SAMPLE) + ".empty";
   ASSERT_TRUE(ZEB_WriteFile(empty.c_str(), "", 0));
+  // One byte over the read limit; extended without writing, so it costs no disk space.
+  const std::string large = std::string(DIGEST_SAMPLE) + ".large";
+  FILE *file = fopen(large.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(_chsize_s(_fileno(file), int64_t(ZEB_READFILE_LIMIT) + 1), 0);
+  fclose(file);
+
   char text[65];
   memset(text, '#', sizeof text);
-  EXPECT_FALSE(
-      ZEB_CryptoHashFile(ZEB_ALGORITHM_SHA256_HEX, empty.c_str(), nullptr, 0, text, sizeof text));
-  EXPECT_FALSE(ZEB_CryptoHashFile(ZEB_ALGORITHM_SHA256_HEX, DIGEST_SAMPLE ".missing", nullptr, 0,
-                                  text, sizeof text));
+  LogCapture log;
+  for (const std::string &path : {empty, large, std::string(DIGEST_SAMPLE ".missing")})
+    EXPECT_FALSE(
+        ZEB_CryptoHashFile(ZEB_ALGORITHM_SHA256_HEX, path.c_str(), nullptr, 0, text, sizeof text))
+        << path;
+  EXPECT_TRUE(log.messages.empty());
   for (char c : text) ASSERT_EQ(c, '#');
   ZEB_DeleteFile(empty.c_str());
+  ZEB_DeleteFile(large.c_str());
 }
 
 }  // namespace

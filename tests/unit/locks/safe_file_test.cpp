@@ -13,14 +13,34 @@
 
 namespace {
 
-std::string temp_dir(const char *tag) {
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  std::string dir =
-      std::string(temp) + "quarlo-" + tag + "-" + std::to_string(GetCurrentProcessId());
-  CreateDirectoryA(dir.c_str(), nullptr);
-  return dir;
-}
+// A fresh directory in the temporary directory, removed with what it holds when done.
+struct Scratch {
+  std::string dir;
+  explicit Scratch(const char *tag) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    dir = std::string(temp) + "quarlo-" + tag + "-" + std::to_string(GetCurrentProcessId());
+    clear();
+    CreateDirectoryA(dir.c_str(), nullptr);
+  }
+  ~Scratch() { clear(); }
+  std::string file(const char *name) const { return dir + "\\" + name; }
+  void clear() const {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        const std::string path = dir + "\\" + found.cFileName;
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+          DeleteFileA(path.c_str());
+        else if (found.cFileName[0] != '.')
+          RemoveDirectoryA(path.c_str());
+      } while (FindNextFileA(search, &found));
+      FindClose(search);
+    }
+    RemoveDirectoryA(dir.c_str());
+  }
+};
 
 void write(const std::string &path, const std::string &text) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -41,9 +61,9 @@ std::string read(const std::string &path) {
 }
 
 TEST(SafeFile, AFileWithASecondNameIsLeftAlone) {
-  const std::string dir = temp_dir("hardlink");
-  const std::string target = dir + "\\system.ini", planted = dir + "\\cc0.txt";
-  const std::string source = dir + "\\skel.dll";
+  const Scratch dir("hardlink");
+  const std::string target = dir.file("system.ini"), planted = dir.file("cc0.txt");
+  const std::string source = dir.file("skel.dll");
   write(target, "precious");
   write(source, "pristine");
   ASSERT_TRUE(CreateHardLinkA(planted.c_str(), target.c_str(), nullptr));
@@ -68,23 +88,16 @@ TEST(SafeFile, AFileWithASecondNameIsLeftAlone) {
   EXPECT_EQ(read(planted), "pristine");
   EXPECT_TRUE(safe_file_delete(planted.c_str()));
   EXPECT_EQ(read(planted), "(missing)");
-  DeleteFileA(target.c_str());
-  DeleteFileA(source.c_str());
-  RemoveDirectoryA(dir.c_str());
 }
 
 TEST(SkelCopy, ASkelThatListsNothingCopiesNothing) {
-  const std::string dir = temp_dir("skelcopy");
+  const Scratch dir("skelcopy");
+  const Scratch skel("skelcopy-skel");
   LogCapture log;
-  EXPECT_FALSE(skel_copy_files((dir + "\\skel").c_str(), dir.c_str()));
-  EXPECT_TRUE(CreateDirectoryA((dir + "\\skel").c_str(), nullptr));
-  write(dir + "\\skel\\appdata.json", "{}");
-  EXPECT_TRUE(skel_copy_files((dir + "\\skel").c_str(), (dir + "\\").c_str()));
-  EXPECT_EQ(read(dir + "\\appdata.json"), "{}");
-  DeleteFileA((dir + "\\skel\\appdata.json").c_str());
-  DeleteFileA((dir + "\\appdata.json").c_str());
-  RemoveDirectoryA((dir + "\\skel").c_str());
-  RemoveDirectoryA(dir.c_str());
+  EXPECT_FALSE(skel_copy_files((skel.dir + "-vanished").c_str(), dir.dir.c_str()));
+  write(skel.file("appdata.json"), "{}");
+  EXPECT_TRUE(skel_copy_files(skel.dir.c_str(), dir.dir.c_str()));
+  EXPECT_EQ(read(dir.file("appdata.json")), "{}");
 }
 
 }  // namespace
