@@ -8,25 +8,14 @@
 #include <cstring>
 
 #include "src/trust/lock.h"
+#include "src/trust/safe_file.h"
 #include "zeb/memory.h"
 #include "zeb/unicode.h"
 
 namespace {
 
-// The object's attributes, or INVALID_FILE_ATTRIBUTES. Asked for alone: the full information
-// record also queries the volume, which costs more than the open. A file system that cannot
-// answer the short query is asked for the full record.
-DWORD attributes_of(HANDLE handle) {
-  FILE_ATTRIBUTE_TAG_INFO tag = {};
-  if (GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
-    return tag.FileAttributes;
-  BY_HANDLE_FILE_INFORMATION info = {};
-  return GetFileInformationByHandle(handle, &info) ? info.dwFileAttributes
-                                                   : INVALID_FILE_ATTRIBUTES;
-}
-
 bool lockable_object(HANDLE handle) {
-  const DWORD attributes = attributes_of(handle);
+  const DWORD attributes = safe_file_attributes(handle);
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return true;
   alignas(8) unsigned char data[LOCK_REPARSE_BUFFER_SIZE];

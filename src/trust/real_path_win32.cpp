@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "src/trust/real_path.h"
+#include "src/trust/safe_file.h"
 #include "src/trust/reparse_data.h"
 #include "zeb/memory.h"
 #include "zeb/unicode.h"
@@ -59,18 +60,6 @@ bool network_path(const wchar_t *path, DriveKind *known) {
   const bool network = PathIsNetworkPathW(path) != FALSE;
   if (known && letter != 0) *known = {letter, network};
   return network;
-}
-
-// The object's attributes, or INVALID_FILE_ATTRIBUTES. Asked for alone: the full information
-// record also queries the volume, which costs more than the open. A file system that cannot
-// answer the short query is asked for the full record.
-DWORD attributes_of(HANDLE handle) {
-  FILE_ATTRIBUTE_TAG_INFO tag = {};
-  if (GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
-    return tag.FileAttributes;
-  BY_HANDLE_FILE_INFORMATION info = {};
-  return GetFileInformationByHandle(handle, &info) ? info.dwFileAttributes
-                                                   : INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace
@@ -142,7 +131,7 @@ char *link_target(const char *path, DriveKind *known, bool trusted_only) {
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
   if (file.handle == INVALID_HANDLE_VALUE) return nullptr;
 
-  const DWORD attributes = attributes_of(file.handle);
+  const DWORD attributes = safe_file_attributes(file.handle);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return nullptr;
   if (trusted_only && !owned_by_administrators(file.handle)) return nullptr;

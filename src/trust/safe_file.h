@@ -35,6 +35,9 @@ constexpr uint32_t SAFE_FILE_INSPECT = 0x00020080;  // READ_CONTROL | FILE_READ_
 constexpr uint32_t SAFE_FILE_SHARE_READ = 1;
 constexpr uint32_t SAFE_FILE_SHARE_ALL = 7;  // read, write and delete
 
+// The attributes of the object open as `handle`, or 0xFFFFFFFF (INVALID_FILE_ATTRIBUTES).
+uint32_t safe_file_attributes(void *handle);
+
 // Opens `path` with `access` and `share`, creating an empty file when `create` is set and none
 // exists. On SAFE_FILE_OPENED `*file` holds the handle (release with safe_file_close); otherwise
 // it is null, nothing stays open and the platform's last error tells why.

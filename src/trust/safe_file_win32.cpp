@@ -128,6 +128,17 @@ void *safe_file_reopen(void *file, uint32_t access) {
   return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
 }
 
+uint32_t safe_file_attributes(void *handle) {
+  // Asked for alone: the full information record also queries the volume, which costs more
+  // than the open. A file system that cannot answer the short query is asked for the full one.
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  if (GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
+    return tag.FileAttributes;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  return GetFileInformationByHandle(handle, &info) ? info.dwFileAttributes
+                                                   : INVALID_FILE_ATTRIBUTES;
+}
+
 void safe_file_close(void **file) {
   if (*file && *file != INVALID_HANDLE_VALUE) CloseHandle(*file);
   *file = nullptr;

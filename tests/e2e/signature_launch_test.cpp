@@ -15,6 +15,15 @@ std::string read(const std::string &path) {
   return harness::read_file(path, &content) ? content : "(missing)";
 }
 
+// The signed launcher refused the library once, restored the signed skel build and ran it.
+void expect_restored_from_skel(const Installation &install, const std::string &data) {
+  const auto launch = install.run("", "", scenario::signed_launcher());
+  EXPECT_EQ(launch.exit_code, 9u) << "the restored, signed build ran";
+  EXPECT_TRUE(launch.dialogs.empty());
+  EXPECT_EQ(install.log(data).size(), 1u);
+  EXPECT_EQ(read(data + "\\config.txt"), "\napp_block_hash=" + kHashA + "\n");
+}
+
 TEST(SignedLaunch, AnUnsignedLauncherLoadsAnUnsignedLibrary) {
   Installation install;
   install.install_app(install.user_data(), {"return=21"});
@@ -51,11 +60,7 @@ TEST(SignedLaunch, ARefusedLibraryIsReplacedFromSkelOnce) {
       ASSERT_TRUE(scenario::flip_byte(data + "\\app.dll", 0x600));
     }
     install.install_skel(install.program_files() + "\\skel", scenario::signed_app("rsa4096"));
-    const auto launch = install.run("", "", scenario::signed_launcher());
-    EXPECT_EQ(launch.exit_code, 9u) << "the restored, signed build ran";
-    EXPECT_TRUE(launch.dialogs.empty());
-    EXPECT_EQ(install.log(data).size(), 1u);
-    EXPECT_EQ(read(data + "\\config.txt"), "\napp_block_hash=" + kHashA + "\n");
+    expect_restored_from_skel(install, data);
   }
 }
 
@@ -108,11 +113,7 @@ TEST(SignedLaunchP384, AnUnpinnedP384LibraryIsReplacedFromAP384SignedSkel) {
   const std::string data = install.user_data();
   install.install_app(data, {"return=0"}, "app.dll", kHashA, scenario::signed_app("p384-unpinned"));
   install.install_skel(install.program_files() + "\\skel", scenario::signed_app("p384"));
-  const auto launch = install.run("", "", scenario::signed_launcher());
-  EXPECT_EQ(launch.exit_code, 9u) << "the restored, P-384-signed build ran";
-  EXPECT_TRUE(launch.dialogs.empty());
-  EXPECT_EQ(install.log(data).size(), 1u);
-  EXPECT_EQ(read(data + "\\config.txt"), "\napp_block_hash=" + kHashA + "\n");
+  expect_restored_from_skel(install, data);
 }
 
 }  // namespace
