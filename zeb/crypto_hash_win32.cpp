@@ -2,9 +2,7 @@
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <bcrypt.h>
-#include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdio>
 
 #include "zeb/crypto_hash.h"
@@ -139,21 +137,8 @@ void deliver(const Form &form, Digest *digest, void *output, uint64_t outputSize
 // Reports carry the names the file layer gives the same failures, so that a file fails alike
 // whether it is read whole or hashed.
 uint64_t hashable_size(const char *path) {
-  struct _stat64 status = {};
-  int result;
-  {
-    ZEB_WideText wide_path(path);
-    result = _wstat64(wide_path.get(), &status);
-  }
-  if (result != 0) {
-    const int error = errno;
-    if (error != ENOENT)
-      ZEB_LogError("fsutil_size", "'_wstat64' failed to query '%s' with errno %d",
-                   ZEB_GetFileName(path, true), error);
-    return 0;
-  }
-  const uint64_t size = uint64_t(status.st_size);
-  return size > ZEB_READFILE_LIMIT ? 0 : size;
+  uint64_t size = 0;
+  return fsutil_size(path, &size) && size <= ZEB_READFILE_LIMIT ? size : 0;
 }
 
 // Reads size bytes in blocks, handing each to the digest when there is one.

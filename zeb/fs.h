@@ -16,6 +16,8 @@ enum ZEB_DirId : int32_t {
 char *ZEB_ReadFile(const char *path, uint64_t *size_out);
 bool ZEB_WriteFile(const char *path, const void *data, uint64_t size);
 FILE *fsutil_open(const char *path, const char *mode);
+// The file's size; false (with 0) when it cannot be queried, logged unless the file is missing.
+bool fsutil_size(const char *path, uint64_t *size);
 bool ZEB_CopyFile(const char *source, const char *destination);
 bool ZEB_DeleteFile(const char *path);
 bool ZEB_FileExists(const char *path);

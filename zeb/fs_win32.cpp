@@ -23,10 +23,7 @@ FILE *fsutil_open(const char *path, const char *mode) {
   return file;
 }
 
-char *ZEB_ReadFile(const char *path, uint64_t *size_out) {
-  uint64_t local_size = 0;
-  uint64_t &size = size_out ? *size_out : local_size;
-
+bool fsutil_size(const char *path, uint64_t *size) {
   struct _stat64 status = {};
   int stat_result;
   {
@@ -38,11 +35,17 @@ char *ZEB_ReadFile(const char *path, uint64_t *size_out) {
     if (error != ENOENT)
       ZEB_LogError("fsutil_size", "'_wstat64' failed to query '%s' with errno %d",
                    ZEB_GetFileName(path, true), error);
-    size = 0;
-    return nullptr;
+    *size = 0;
+    return false;
   }
-  size = uint64_t(status.st_size);
-  if (size == 0 || size > ZEB_READFILE_LIMIT) return nullptr;
+  *size = uint64_t(status.st_size);
+  return true;
+}
+
+char *ZEB_ReadFile(const char *path, uint64_t *size_out) {
+  uint64_t local_size = 0;
+  uint64_t &size = size_out ? *size_out : local_size;
+  if (!fsutil_size(path, &size) || size == 0 || size > ZEB_READFILE_LIMIT) return nullptr;
 
   FILE *file = fsutil_open(path, "rb");
   if (!file) return nullptr;
