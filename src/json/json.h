@@ -53,6 +53,8 @@ constexpr uint32_t JSON_DOC_KEEP_ORDER = 4;   // the writer keeps table order in
 
 // json_writer::flags bits.
 constexpr uint32_t JSON_WRITE_PRETTY = 2;  // line breaks and tab indentation
+// Nesting the parser reads and the writer writes: what one writes, the other reads back.
+constexpr uint32_t JSON_MAX_DEPTH = 500;
 
 struct json_doc {
   uint8_t *arena;     // reallocated as it grows; released by json_destroy

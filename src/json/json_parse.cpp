@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr uint32_t kMaxDepth = 500;
-
 constexpr const char *kNothingToParse = "after whitespace was removed, nothing remained to parse";
 constexpr const char *kNoClosingBrace = "{ has no corresponding }";
 constexpr const char *kNoClosingBracket = "[ has no corresponding ]";
@@ -483,7 +481,7 @@ bool json_parse_value(json_lexer *lexer, json_ref target) {
 bool json_parse_nested(json_lexer *lexer, json_ref target) {
   const uint32_t depth = lexer->depth;
   lexer->depth = depth + 1;
-  if (depth >= kMaxDepth) return fail(lexer, kTooDeep);
+  if (depth >= JSON_MAX_DEPTH) return fail(lexer, kTooDeep);
   const bool ok = json_parse_value(lexer, target);
   lexer->depth = depth;
   return ok;

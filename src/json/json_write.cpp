@@ -9,9 +9,6 @@
 namespace {
 
 constexpr uint32_t kMaxIndent = 24;
-// The parser refuses values nested deeper than this; the writer does not produce them, and so
-// its recursion stays bounded however deep a document was built.
-constexpr uint32_t kMaxDepth = 500;
 // A line break at depth d writes the first min(d, 24) + 1 bytes.
 constexpr char kIndent[] = "\n\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
 static_assert(sizeof kIndent == kMaxIndent + 2, "a line feed, 24 tabs and the NUL");
@@ -98,7 +95,9 @@ bool write_object(json_writer *writer, json_ref ref) {
 }  // namespace
 
 bool json_serialize(json_writer *writer, json_ref ref) {
-  if (!writer || writer->depth >= kMaxDepth) return false;
+  // Never deeper than the parser reads back, which also bounds the recursion however deep a
+  // document was built.
+  if (!writer || writer->depth >= JSON_MAX_DEPTH) return false;
   const json_cell *cell = json_resolve(ref);
   if (!cell) return false;
   switch (cell->kind) {
