@@ -30,3 +30,15 @@ LaunchMode launch_mode(char *const *list) {
 void launch_counter_name(LaunchMode mode, char name[8]) {
   snprintf(name, 8, "cc%u.txt", unsigned(mode));
 }
+
+const char *launch_mode_name(LaunchMode mode) {
+  switch (mode) {
+    case LAUNCH_MODE_NORMAL:
+      return "normal";
+    case LAUNCH_MODE_SERVICE:
+      return "service";
+    case LAUNCH_MODE_IPC:
+      return "IPC";
+  }
+  return "unknown";
+}

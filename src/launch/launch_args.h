@@ -24,3 +24,6 @@ LaunchMode launch_mode(char *const *list);
 
 // "cc<mode>.txt" into an 8-byte buffer.
 void launch_counter_name(LaunchMode mode, char name[8]);
+
+// "normal", "service" or "IPC", as the trace and the event log name the mode.
+const char *launch_mode_name(LaunchMode mode);

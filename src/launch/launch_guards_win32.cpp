@@ -13,6 +13,7 @@
 #include "src/trust/safe_file.h"
 #include "src/trust/signature.h"
 #include "src/launch/skel_recovery.h"
+#include "src/launch/trace.h"
 #include "zeb/fs.h"
 #include "zeb/log.h"
 #include "zeb/shared_library.h"
@@ -22,6 +23,7 @@ namespace {
 
 // End the loop with a message box over the reinstall text.
 bool fail_with_box(LaunchState *state, const char *title) {
+  trace_refusal(title);
   ZEB_ErrorBox(title, "%s", REINSTALL_TEXT);
   state->result = 0;
   return false;
@@ -49,9 +51,11 @@ bool record_reached_limit(const char *path, const char *hash, bool may_delete) {
   void *file = nullptr;
   if (safe_file_open(path, SAFE_FILE_READ | SAFE_FILE_DELETE, SAFE_FILE_SHARE_ALL, false, &file) !=
       SAFE_FILE_OPENED)
-    return false;
+    return trace_record_unread(path);
   int32_t count = 0;
-  if (crash_counter_read_open(file, hash, &count) && may_delete) safe_file_delete_open(file);
+  const bool discard = crash_counter_read_open(file, hash, &count);
+  if (discard && may_delete) safe_file_delete_open(file);
+  trace_record(path, count, discard, may_delete);
   safe_file_close(&file);
   return count >= CRASH_COUNTER_LIMIT;
 }
@@ -100,6 +104,7 @@ bool guard_first_failure(LaunchState *state) {
   if (state->retry) return false;
   state->retry = true;
   state->result = 1;
+  trace_retry();
   return true;
 }
 
@@ -115,6 +120,7 @@ bool guard_before_loading(LaunchState *state) {
   if (!takes_local_shortcut(state)) {
     const bool recover = !state->settings_found || state->retry || crash_loop_detected(state);
     if (recover) {
+      trace_recovery(state);
       if (state->ipc_launch) {  // an IPC launch never attempts a recovery
         state->result = 7002;
         return false;
@@ -145,9 +151,10 @@ bool guard_library_path(LaunchState *state) {
 }
 
 bool guard_after_hashing(LaunchState *state) {
+  trace_library(state, launcher_is_signed());
   if (!launcher_is_signed()) return true;
   ZEB_WideText library(state->library_path);
-  if (verify_signature(library.get())) return true;
+  if (trace_verify_library(library.get())) return true;
   if (!guard_first_failure(state)) fail_with_box(state, "Signature Failure");
   return false;
 }

@@ -7,6 +7,7 @@
 #include "src/launch/launch_guards.h"
 #include "src/launch/launch_startup.h"
 #include "src/launch/launcher.h"
+#include "src/launch/trace.h"
 #include "zeb/crypto_hash.h"
 #include "zeb/fs.h"
 #include "zeb/json_reader.h"
@@ -51,6 +52,7 @@ void find_settings(LaunchState *state) {
 void report_load_failure() {
   // Copied at once: the last message lives in the scratch ring.
   char *message = ZEB_Strdup(ZEB_GetLog());
+  trace_refusal("Cannot load Quarlo");
   printf("%s\n", message);
   fflush(stdout);
   ZEB_ErrorBox("Cannot load Quarlo", kCannotLoadText, message);
@@ -73,6 +75,7 @@ void load_and_run(LaunchState *state) {
   }
   guard_before_call(state);
   state->result = wx_main(&state->count, state->list, state->data_dir, state->library_hash);
+  trace("wx_main returned %d", state->result);
   state->retry = false;
   guard_after_call(state);
   ZEB_SOUnload(&state->library);
@@ -83,6 +86,7 @@ void run_pass(LaunchState *state) {
   memset(state->counter_path, 0, sizeof state->counter_path);
   memset(state->library_hash, 0, sizeof state->library_hash);
   find_settings(state);
+  trace_settings(state);
   if (guard_before_loading(state)) {
     state->library_path = ZEB_Strdup(ZEB_JoinPath(state->data_dir, state->settings.so_name));
     if (guard_library_path(state) &&
@@ -101,6 +105,7 @@ void run_pass(LaunchState *state) {
 
 int32_t launcher_main(int32_t count, char **arguments) {
   LaunchState state = {};
+  trace_start();
   state.list = static_cast<char **>(ZEB_Alloc(LAUNCH_LIST_ENTRIES, sizeof(char *)));
   state.count = launch_args_copy(count, arguments, state.list);
   // What we allocated, kept apart: the library may rewrite its copy of the list.
@@ -119,6 +124,7 @@ int32_t launcher_main(int32_t count, char **arguments) {
   if (state.mode == LAUNCH_MODE_SERVICE) launch_trust_redirection();
   launch_candidates(&state);
   launch_harden();
+  trace_launch(&state);
 
   do {
     run_pass(&state);
@@ -129,5 +135,6 @@ int32_t launcher_main(int32_t count, char **arguments) {
   ZEB_Free(state.local_dir);
   ZEB_Free(state.machine_dir);
   ZEB_Free(state.user_dir);
+  trace("exit code %d", state.result);
   return state.result;
 }

@@ -10,6 +10,7 @@
 #include "src/launch/reinstall.h"
 #include "src/trust/safe_file.h"
 #include "src/trust/signature.h"
+#include "src/launch/trace.h"
 #include "zeb/file_list.h"
 #include "zeb/fs.h"
 #include "zeb/log.h"
@@ -20,6 +21,7 @@ namespace {
 constexpr size_t kLocationSize = 512;
 
 bool refuse(const char *title, void **recovery_lock) {
+  trace_refusal(title);
   ZEB_ErrorBox(title, "%s", REINSTALL_TEXT);
   lock_close(recovery_lock);
   return false;
@@ -98,7 +100,7 @@ bool skel_recover(const char *data_directory, LaunchSettings *settings) {
 
   {
     ZEB_WideText library(ZEB_JoinPath(skel, skel_settings.so_name));
-    if (!verify_signature(library.get()))
+    if (!trace_verify_library(library.get()))
       return refuse("File System Error - Skel Signature", &recovery_lock);
   }
 
@@ -116,5 +118,6 @@ bool skel_recover(const char *data_directory, LaunchSettings *settings) {
   delete_counter_files(data_directory);
   const bool restored = appdata_read(settings, data_directory) == 0;
   lock_close(&recovery_lock);
+  trace_recovery_done(restored);
   return restored;
 }

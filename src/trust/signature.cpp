@@ -2,6 +2,8 @@
 // followed by more characters can pass.
 #include "src/trust/signature.h"
 
+#include <cstdio>
+
 const char16_t *publisher_key(uint32_t index) {
   return index < publisher_key_count ? publisher_keys[index] : nullptr;
 }
@@ -14,12 +16,39 @@ static bool texts_equal(const char16_t *pinned, const char16_t *text, uint32_t c
   return false;  // no room left for the NUL that ends the pinned text
 }
 
-bool publisher_key_matches(const char16_t *text, uint32_t capacity) {
-  if (text == nullptr) return false;
+uint32_t publisher_key_index(const char16_t *text, uint32_t capacity) {
+  if (text == nullptr) return publisher_key_count;
   for (uint32_t i = 0; i < publisher_key_count; ++i) {
-    if (texts_equal(publisher_keys[i], text, capacity)) return true;
+    if (texts_equal(publisher_keys[i], text, capacity)) return i;
   }
-  return false;
+  return publisher_key_count;
+}
+
+bool publisher_key_matches(const char16_t *text, uint32_t capacity) {
+  return publisher_key_index(text, capacity) < publisher_key_count;
+}
+
+void signature_verdict_text(const SignatureVerdict &verdict, char *text, uint32_t capacity) {
+  switch (verdict.outcome) {
+    case SIGNATURE_ACCEPTED:
+      snprintf(text, capacity, "accepted (pinned key %u, %u characters)", verdict.key_index,
+               verdict.key_length);
+      return;
+    case SIGNATURE_NO_CERTIFICATE_TABLE:
+      snprintf(text, capacity, "refused: not signed (no certificate table)");
+      return;
+    case SIGNATURE_VERIFIER_REFUSED:
+      snprintf(text, capacity, "refused: 'WinVerifyTrust' failed with error 0x%X",
+               uint32_t(verdict.verifier_status));
+      return;
+    case SIGNATURE_NO_SIGNER_KEY:
+      snprintf(text, capacity, "refused: the signer's key cannot be read");
+      return;
+    case SIGNATURE_KEY_NOT_PINNED:
+      snprintf(text, capacity, "refused: signed by a key that is not pinned");
+      return;
+  }
+  snprintf(text, capacity, "refused");
 }
 
 namespace {

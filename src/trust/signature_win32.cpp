@@ -68,8 +68,9 @@ bool certainly_unsigned(const wchar_t *path) {
 
 }  // namespace
 
-bool verify_signature(const wchar_t *path) {
-  if (certainly_unsigned(path)) return false;
+SignatureVerdict verify_signature_verdict(const wchar_t *path) {
+  SignatureVerdict verdict = {SIGNATURE_NO_CERTIFICATE_TABLE, 0, 0, 0};
+  if (certainly_unsigned(path)) return verdict;
 
   WINTRUST_FILE_INFO file = {};
   file.cbStruct = sizeof(file);
@@ -88,12 +89,28 @@ bool verify_signature(const wchar_t *path) {
   HWND no_user = static_cast<HWND>(INVALID_HANDLE_VALUE);
   char16_t key_text[SIGNATURE_KEY_TEXT_CAPACITY] = {};
 
-  bool encoded = WinVerifyTrust(no_user, &action, &data) == 0 &&
-                 encode_signer_key(data.hWVTStateData, key_text, SIGNATURE_KEY_TEXT_CAPACITY);
+  verdict.verifier_status = WinVerifyTrust(no_user, &action, &data);
+  const bool encoded = verdict.verifier_status == 0 &&
+                       encode_signer_key(data.hWVTStateData, key_text, SIGNATURE_KEY_TEXT_CAPACITY);
   // The verifier's state is released exactly once, whatever happened above; the comparison
   // below uses only the copied text.
   data.dwStateAction = WTD_STATEACTION_CLOSE;
   WinVerifyTrust(no_user, &action, &data);
 
-  return encoded && publisher_key_matches(key_text, SIGNATURE_KEY_TEXT_CAPACITY);
+  if (verdict.verifier_status != 0) {
+    verdict.outcome = SIGNATURE_VERIFIER_REFUSED;
+  } else if (!encoded) {
+    verdict.outcome = SIGNATURE_NO_SIGNER_KEY;
+  } else {
+    verdict.key_index = publisher_key_index(key_text, SIGNATURE_KEY_TEXT_CAPACITY);
+    verdict.outcome =
+        verdict.key_index < publisher_key_count ? SIGNATURE_ACCEPTED : SIGNATURE_KEY_NOT_PINNED;
+    if (verdict.outcome == SIGNATURE_ACCEPTED)
+      while (key_text[verdict.key_length]) ++verdict.key_length;
+  }
+  return verdict;
+}
+
+bool verify_signature(const wchar_t *path) {
+  return verify_signature_verdict(path).outcome == SIGNATURE_ACCEPTED;
 }

@@ -1,0 +1,20 @@
+// Insertion strings of the event-log entries.
+#include <cstdio>
+
+#include "src/launch/event_log.h"
+
+void event_recovery_strings(const char *replaced_hash, const char *reason, LaunchMode mode,
+                            const char *data_directory, const char *outcome, EventStrings *out) {
+  const char *replaced =
+      replaced_hash && replaced_hash[0] ? replaced_hash : "none known (the settings were missing)";
+  const char *values[] = {replaced, reason, launch_mode_name(mode), data_directory, outcome};
+  out->count = 5;
+  for (uint32_t i = 0; i < out->count; ++i)
+    snprintf(out->text[i], EVENT_STRING_SIZE, "%s", values[i] ? values[i] : "");
+}
+
+void event_signature_strings(const char *library, const char *verdict, EventStrings *out) {
+  out->count = 2;
+  snprintf(out->text[0], EVENT_STRING_SIZE, "%s", library);
+  snprintf(out->text[1], EVENT_STRING_SIZE, "%s", verdict);
+}

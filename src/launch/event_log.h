@@ -1,0 +1,27 @@
+#pragma once
+// Entries in the Application event log, source "Quarlo", for administrators to collect: a
+// warning for each recovery that runs, an error for each library refused by its signature. The
+// texts are the message table compiled into quarlo.exe (res/quarlo_events.mc); these are its
+// insertion strings, %1 onwards.
+#include <cstdint>
+
+#include "src/launch/launch_args.h"
+
+constexpr uint32_t EVENT_MAX_STRINGS = 5;
+constexpr uint32_t EVENT_STRING_SIZE = 1280;
+
+struct EventStrings {
+  char text[EVENT_MAX_STRINGS][EVENT_STRING_SIZE];
+  uint32_t count;
+};
+
+// The build replaced (its hash, empty when the settings were missing), why, the launch mode,
+// the data directory and the outcome ("restored", or the refusal's box title).
+void event_recovery_strings(const char *replaced_hash, const char *reason, LaunchMode mode,
+                            const char *data_directory, const char *outcome, EventStrings *out);
+// The library and the verifier's verdict.
+void event_signature_strings(const char *library, const char *verdict, EventStrings *out);
+
+// Writes one entry. An unregistered source or a failed report changes nothing: the launch
+// goes on as without it. `type` is EVENTLOG_WARNING_TYPE or EVENTLOG_ERROR_TYPE.
+void event_report(uint16_t type, uint32_t event_id, const EventStrings &strings);

@@ -1,0 +1,27 @@
+// Composition of the launch trace's lines.
+#include <cstdio>
+#include <cstring>
+
+#include "src/launch/trace.h"
+
+void trace_compose(char *line, size_t capacity, const char *format, va_list args) {
+  const int prefix = snprintf(line, capacity, "quarlo: ");
+  if (prefix < 0 || size_t(prefix) >= capacity) return;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+  vsnprintf(line + prefix, capacity - size_t(prefix), format, args);
+#pragma GCC diagnostic pop
+}
+
+const char *trace_file_name(const char *path) {
+  const char *name = path;
+  for (const char *c = path; *c; ++c)
+    if (*c == '\\' || *c == '/') name = c + 1;
+  return name;
+}
+
+const char *trace_recovery_reason(bool settings_found, bool retry) {
+  if (!settings_found) return "the settings are missing";
+  if (retry) return "a previous pass failed to lock, verify, load or enter the library";
+  return "a crash-counter record reached 3";
+}

@@ -1,0 +1,46 @@
+#pragma once
+// The launch trace: one line per decision of a launch on the debugger channel, each beginning
+// with "quarlo: ", for DebugView or a debugger to show. Always on: a line costs a formatting and
+// one system call. Lines never pass through ZEB_LogError, whose last message the "Cannot load
+// Quarlo" box shows, and use no scratch memory, where that message lives. Every function leaves
+// the platform's last error as it found it.
+//
+// The recovery and signature decisions also go to the event log (src/launch/event_log.h).
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+#include "src/launch/launch_state.h"
+
+// Sends the support library's failure reports to the channel as well.
+void trace_start();
+void trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// The launch mode and the candidate directories.
+void trace_launch(const LaunchState *state);
+// The data directory of the pass, why it was chosen, and the settings read there.
+void trace_settings(const LaunchState *state);
+// A crash-counter record that was read, and what is done with it.
+void trace_record(const char *path, int32_t count, bool discard, bool deleting);
+// A record that could not be opened: absent, or held by a running launch. Returns false.
+bool trace_record_unread(const char *path);
+// Why a recovery is needed; the recovery's event is written when it ends.
+void trace_recovery(const LaunchState *state);
+// The end of a recovery that copied skel: restored, or the settings still missing.
+void trace_recovery_done(bool restored);
+// A message box that ends the launch or the recovery, with the platform's last error.
+void trace_refusal(const char *title);
+// A first failure: the next pass recovers and tries again.
+void trace_retry();
+// The library's path and hash, and whether its signature is checked.
+void trace_library(const LaunchState *state, bool checked);
+// verify_signature of a library, with its verdict traced and a refusal in the event log.
+bool trace_verify_library(const wchar_t *path);
+
+// Pure helpers behind the lines.
+// "quarlo: " and the formatted message in `line`, cut to fit `capacity`.
+void trace_compose(char *line, size_t capacity, const char *format, va_list args);
+// The last component of a path (after the last backslash or slash).
+const char *trace_file_name(const char *path);
+// Why a recovery is needed, from the pass's state.
+const char *trace_recovery_reason(bool settings_found, bool retry);

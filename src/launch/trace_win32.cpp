@@ -1,0 +1,148 @@
+// The launch trace on the debugger channel, and the event-log entries of the same decisions.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "quarlo_events.h"
+#include "src/launch/crash_counter.h"
+#include "src/launch/event_log.h"
+#include "src/launch/trace.h"
+#include "src/trust/signature.h"
+#include "zeb/log.h"
+
+namespace {
+
+// Longest line: a mode and three candidate directories.
+constexpr size_t kLineSize = 4096;
+
+void trace_args(const char *format, va_list args) {
+  const DWORD error = GetLastError();
+  char line[kLineSize];
+  trace_compose(line, sizeof line, format, args);
+  wchar_t wide[kLineSize];
+  if (MultiByteToWideChar(CP_UTF8, 0, line, -1, wide, kLineSize)) OutputDebugStringW(wide);
+  SetLastError(error);
+}
+
+void report_to_channel(const char *message, void *) { trace("report: %s", message); }
+
+// The recovery under way, reported to the event log when it ends.
+struct Recovery {
+  bool running;
+  char replaced_hash[65];
+  const char *reason;
+  LaunchMode mode;
+  const char *data_directory;  // a candidate: lives for the whole run
+} recovery;
+
+void end_recovery(const char *outcome) {
+  if (!recovery.running) return;
+  recovery.running = false;
+  EventStrings strings;
+  event_recovery_strings(recovery.replaced_hash, recovery.reason, recovery.mode,
+                         recovery.data_directory, outcome, &strings);
+  event_report(EVENTLOG_WARNING_TYPE, QUARLO_EVENT_RECOVERY, strings);
+}
+
+}  // namespace
+
+void trace(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  trace_args(format, args);
+  va_end(args);
+}
+
+void trace_start() { ZEB_SetLogCallback(report_to_channel, nullptr); }
+
+void trace_launch(const LaunchState *state) {
+  trace("%s launch (%s), %d arguments; candidates: local %s, machine-wide %s, per-user %s",
+        launch_mode_name(state->mode), state->counter_name, state->count, state->local_dir,
+        state->machine_dir, state->user_dir);
+}
+
+void trace_settings(const LaunchState *state) {
+  if (state->local_layout)
+    trace("data directory %s: appdata.json in the starting directory", state->data_dir);
+  else
+    trace(
+        "data directory %s: no usable appdata.json in the starting directory; setup.json "
+        "useProgramData %s",
+        state->data_dir, state->data_dir == state->machine_dir ? "true" : "false or absent");
+  if (state->settings_found)
+    trace("settings: so_name \"%s\", hash %s", state->settings.so_name, state->settings.hash);
+  else
+    trace("settings missing: appdata.json absent, unreadable or without both members");
+}
+
+void trace_record(const char *path, int32_t count, bool discard, bool deleting) {
+  const char *name = trace_file_name(path);
+  if (discard)
+    trace("%s: not a record of this build: %s", name,
+          deleting ? "deleted" : "kept, the data directory is not locked");
+  else
+    trace("%s: count %d of this build%s", name, count,
+          count >= CRASH_COUNTER_LIMIT ? ": a crash loop" : ", below 3");
+}
+
+bool trace_record_unread(const char *path) {
+  const DWORD error = GetLastError();
+  const char *name = trace_file_name(path);
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+    trace("%s: absent", name);
+  else if (error == ERROR_SHARING_VIOLATION)
+    trace("%s: live, held by a running launch: neither counted nor deleted", name);
+  else
+    trace("%s: not read (error 0x%lX): not counted", name, error);
+  return false;
+}
+
+void trace_recovery(const LaunchState *state) {
+  const char *reason = trace_recovery_reason(state->settings_found, state->retry);
+  if (state->ipc_launch) {
+    trace("recovery needed (%s), but an IPC launch never recovers: exit 7002", reason);
+    return;
+  }
+  trace("recovery from skel: %s; replacing build %s", reason,
+        state->settings.hash[0] ? state->settings.hash : "(none known)");
+  recovery.running = true;
+  snprintf(recovery.replaced_hash, sizeof recovery.replaced_hash, "%s", state->settings.hash);
+  recovery.reason = reason;
+  recovery.mode = state->mode;
+  recovery.data_directory = state->data_dir;
+}
+
+void trace_recovery_done(bool restored) {
+  const char *outcome =
+      restored ? "restored" : "copied, but the restored appdata.json lacks so_name or hash";
+  trace("recovery: %s", outcome);
+  end_recovery(outcome);
+}
+
+void trace_refusal(const char *title) {
+  trace("refused: \"%s\" (last platform error 0x%lX)", title, GetLastError());
+  end_recovery(title);
+}
+
+void trace_retry() { trace("first failure: the next pass recovers from skel and tries again"); }
+
+void trace_library(const LaunchState *state, bool checked) {
+  trace("library %s: sha256 %s; signature %s", state->library_path, state->library_hash,
+        checked ? "checked" : "not checked, the launcher's own signature does not verify");
+}
+
+bool trace_verify_library(const wchar_t *path) {
+  const SignatureVerdict verdict = verify_signature_verdict(path);
+  char name[EVENT_STRING_SIZE];
+  if (!WideCharToMultiByte(CP_UTF8, 0, path, -1, name, sizeof name, nullptr, nullptr)) name[0] = 0;
+  char text[256];
+  signature_verdict_text(verdict, text, sizeof text);
+  trace("signature of %s: %s", name, text);
+  if (verdict.outcome != SIGNATURE_ACCEPTED) {
+    EventStrings strings;
+    event_signature_strings(name, text, &strings);
+    event_report(EVENTLOG_ERROR_TYPE, QUARLO_EVENT_SIGNATURE_REFUSED, strings);
+  }
+  return verdict.outcome == SIGNATURE_ACCEPTED;
+}
