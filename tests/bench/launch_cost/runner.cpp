@@ -11,7 +11,9 @@
 //
 // launch_cost_bench --quarlo EXE --minimal EXE --floor EXE --library DLL [--library DLL...]
 //                   [--signed-quarlo EXE --signed-floor EXE --signed-library DLL...]
-//                   [--repeat N] [--timeout SECONDS]
+//                   [--untraced EXE] [--signed-untraced EXE] [--repeat N] [--timeout SECONDS]
+// --untraced and --signed-untraced name quarlo.exe built without its trace, measured as a fourth
+// program of each configuration, so that the trace's cost is read from the same run.
 // Paths may be Linux paths of the build tree. Exits with 1, after printing the tables, when some
 // program never reached wx_main or handed it a wrong hash, or a verifying program did not refuse
 // the altered library.
@@ -53,7 +55,8 @@ struct Cell {
   std::string failure;  // why this combination stopped being measured; empty while it works
 };
 
-// Three loaders (quarlo, minimal, floor) over one kind of library; cells[layout][loader].
+// Three loaders (quarlo, minimal, floor), and quarlo without its trace when given, over one kind
+// of library; cells[layout][loader].
 struct Configuration {
   const char *name;
   const char *heading;
@@ -269,16 +272,22 @@ double megabytes(const Layout &layout) { return double(layout.bytes) / (1 << 20)
 // The table of medians and ratios, the ranges, and what could not be measured. False when
 // something could not.
 bool print_configuration(const Configuration &config) {
+  const bool untraced = config.loaders.size() > 3;
   printf("%s\n", config.heading);
-  printf("%10s %10s %10s %10s %16s %14s\n", "library", "quarlo", "minimal", "floor",
-         "quarlo/minimal", "quarlo/floor");
+  printf("%10s %10s %10s %10s %16s %14s", "library", "quarlo", "minimal", "floor", "quarlo/minimal",
+         "quarlo/floor");
+  if (untraced) printf(" %10s %16s", "untraced", "quarlo/untraced");
+  printf("\n");
   for (size_t l = 0; l < config.layouts.size(); ++l) {
     char size[32];
     snprintf(size, sizeof size, "%.1f MB", megabytes(config.layouts[l]));
     const std::vector<Cell> &row = config.cells[l];
-    printf("%10s %10s %10s %10s %16s %14s\n", size, cell_text(row[0]).c_str(),
+    printf("%10s %10s %10s %10s %16s %14s", size, cell_text(row[0]).c_str(),
            cell_text(row[1]).c_str(), cell_text(row[2]).c_str(), ratio_text(row[0], row[1]).c_str(),
            ratio_text(row[0], row[2]).c_str());
+    if (untraced)
+      printf(" %10s %16s", cell_text(row[3]).c_str(), ratio_text(row[0], row[3]).c_str());
+    printf("\n");
   }
   printf("range (min-max, ms):\n");
   for (size_t l = 0; l < config.layouts.size(); ++l) {
@@ -310,7 +319,7 @@ int usage() {
   fprintf(stderr,
           "usage: launch_cost_bench --quarlo EXE --minimal EXE --floor EXE --library DLL "
           "[--library DLL...] [--signed-quarlo EXE --signed-floor EXE --signed-library DLL...] "
-          "[--repeat N] [--timeout SECONDS]\n");
+          "[--untraced EXE] [--signed-untraced EXE] [--repeat N] [--timeout SECONDS]\n");
   return 2;
 }
 
@@ -353,6 +362,10 @@ int wmain(int argc, wchar_t **argv) {
       signed_config.loaders[2].exe = windows_path(value);
     } else if (flag == L"--signed-library") {
       signed_config.libraries.push_back(harness::narrow(windows_path(value)));
+    } else if (flag == L"--untraced") {
+      unsigned_config.loaders.push_back({"untraced", windows_path(value), true});
+    } else if (flag == L"--signed-untraced") {
+      signed_config.loaders.push_back({"untraced", windows_path(value), true});
     } else if (flag == L"--repeat") {
       repeat = atoi(value.c_str());
     } else if (flag == L"--timeout") {
