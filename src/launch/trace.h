@@ -30,7 +30,7 @@ void trace_recovery(const LaunchState *state);
 void trace_recovery_done(bool restored);
 // A message box that ends the launch or the recovery, with the platform's last error.
 void trace_refusal(const char *title);
-// A first failure: the next pass recovers and tries again.
+// A first failure: another pass follows, which recovers first where it can.
 void trace_retry();
 // The library's path and hash, and whether its signature is checked.
 void trace_library(const LaunchState *state, bool checked);

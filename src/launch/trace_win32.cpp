@@ -125,7 +125,11 @@ void trace_refusal(const char *title) {
   end_recovery(title);
 }
 
-void trace_retry() { trace("first failure: the next pass recovers from skel and tries again"); }
+void trace_retry() {
+  trace(
+      "first failure: another pass follows, recovering from skel first unless a local layout "
+      "without skel loads at once");
+}
 
 void trace_library(const LaunchState *state, bool checked) {
   trace("library %s: sha256 %s; signature %s", state->library_path, state->library_hash,

@@ -175,7 +175,7 @@ TEST(Trace, ARefusalShowsItsCause) {
     const std::string report = "quarlo: report: ZEB_SOLoad: 'LoadLibrary' failed to find '" +
                                install.local() + "\\\\broken.dll' with error 0xC1";
     const size_t retry = traced.find(report);
-    EXPECT_LT(retry, traced.find("quarlo: first failure: the next pass recovers"));
+    EXPECT_LT(retry, traced.find("quarlo: first failure: another pass follows"));
     EXPECT_LT(traced.find("quarlo: refused: \"Cannot load Quarlo\""), traced.lines.size());
     ASSERT_EQ(traced.dialogs.size(), 1u);
     EXPECT_NE(traced.dialogs[0].text.find("ZEB_SOLoad: 'LoadLibrary' failed"), std::string::npos)
