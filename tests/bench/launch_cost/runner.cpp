@@ -11,9 +11,9 @@
 //
 // launch_cost_bench --quarlo EXE --minimal EXE --floor EXE --library DLL [--library DLL...]
 //                   [--signed-quarlo EXE --signed-floor EXE --signed-library DLL...]
-//                   [--untraced EXE] [--signed-untraced EXE] [--repeat N] [--timeout SECONDS]
-// --untraced and --signed-untraced name quarlo.exe built without its trace, measured as a fourth
-// program of each configuration, so that the trace's cost is read from the same run.
+//                   [--baseline EXE [--signed-baseline EXE]] [--repeat N] [--timeout SECONDS]
+// --baseline adds another build of the launcher (the signed one with --signed-baseline) as a
+// fourth loader, so that a change to how it is built is measured against the same run.
 // Paths may be Linux paths of the build tree. Exits with 1, after printing the tables, when some
 // program never reached wx_main or handed it a wrong hash, or a verifying program did not refuse
 // the altered library.
@@ -55,8 +55,8 @@ struct Cell {
   std::string failure;  // why this combination stopped being measured; empty while it works
 };
 
-// Three loaders (quarlo, minimal, floor), and quarlo without its trace when given, over one kind
-// of library; cells[layout][loader].
+// Three loaders (quarlo, minimal, floor) and maybe a baseline launcher over one kind of
+// library; cells[layout][loader].
 struct Configuration {
   const char *name;
   const char *heading;
@@ -253,6 +253,14 @@ double median(std::vector<double> values) {
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// The median of the ratios of runs made one right after the other: a slow spell of the machine
+// weighs on both runs of a pair and cancels out of its ratio, where it shifts one median alone.
+double paired_ratio(const Cell &a, const Cell &b) {
+  std::vector<double> ratios;
+  for (size_t i = 0; i < a.ms.size() && i < b.ms.size(); ++i) ratios.push_back(a.ms[i] / b.ms[i]);
+  return ratios.empty() ? 0 : median(ratios);
+}
+
 std::string cell_text(const Cell &cell) {
   if (cell.ms.empty()) return "-";
   char text[32];
@@ -267,28 +275,24 @@ std::string ratio_text(const Cell &a, const Cell &b) {
   return text;
 }
 
-// The median of the ratios of runs made in the same round, one right after the other: a slow
-// spell of the machine weighs on both runs of a pair, and cancels out of its ratio.
-std::string paired_ratio_text(const Cell &a, const Cell &b) {
-  if (a.ms.empty() || a.ms.size() != b.ms.size()) return "-";
-  std::vector<double> ratios;
-  for (size_t i = 0; i < a.ms.size(); ++i) ratios.push_back(a.ms[i] / b.ms[i]);
-  char text[32];
-  snprintf(text, sizeof text, "%.3f", median(ratios));
-  return text;
-}
-
 double megabytes(const Layout &layout) { return double(layout.bytes) / (1 << 20); }
+
+constexpr size_t kBaseline = 3;  // index of the baseline launcher among the loaders
+
+unsigned long long file_bytes(const std::wstring &path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (unsigned long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+}
 
 // The table of medians and ratios, the ranges, and what could not be measured. False when
 // something could not.
 bool print_configuration(const Configuration &config) {
-  const bool untraced = config.loaders.size() > 3;
   printf("%s\n", config.heading);
+  const bool baseline = config.loaders.size() > kBaseline;
   printf("%10s %10s %10s %10s %16s %14s", "library", "quarlo", "minimal", "floor", "quarlo/minimal",
          "quarlo/floor");
-  if (untraced) printf(" %10s %16s %8s", "untraced", "quarlo/untraced", "paired");
-  printf("\n");
+  printf(baseline ? " %10s %17s\n" : "\n", "baseline", "quarlo/baseline");
   for (size_t l = 0; l < config.layouts.size(); ++l) {
     char size[32];
     snprintf(size, sizeof size, "%.1f MB", megabytes(config.layouts[l]));
@@ -296,10 +300,15 @@ bool print_configuration(const Configuration &config) {
     printf("%10s %10s %10s %10s %16s %14s", size, cell_text(row[0]).c_str(),
            cell_text(row[1]).c_str(), cell_text(row[2]).c_str(), ratio_text(row[0], row[1]).c_str(),
            ratio_text(row[0], row[2]).c_str());
-    if (untraced)
-      printf(" %10s %16s %8s", cell_text(row[3]).c_str(), ratio_text(row[0], row[3]).c_str(),
-             paired_ratio_text(row[0], row[3]).c_str());
+    if (baseline) {
+      printf(" %10s %17s", cell_text(row[kBaseline]).c_str(),
+             ratio_text(row[0], row[kBaseline]).c_str());
+    }
     printf("\n");
+  }
+  if (baseline) {
+    printf("image size: quarlo %llu bytes, baseline %llu bytes\n",
+           file_bytes(config.loaders[0].exe), file_bytes(config.loaders[kBaseline].exe));
   }
   printf("range (min-max, ms):\n");
   for (size_t l = 0; l < config.layouts.size(); ++l) {
@@ -310,6 +319,13 @@ bool print_configuration(const Configuration &config) {
       printf("   %s %.1f-%.1f", config.loaders[p].name, *std::min_element(ms.begin(), ms.end()),
              *std::max_element(ms.begin(), ms.end()));
     }
+    printf("\n");
+  }
+  if (config.loaders.size() > kBaseline) {
+    printf("quarlo/baseline, median of the ratios of back-to-back runs:");
+    for (size_t l = 0; l < config.layouts.size(); ++l)
+      printf("   %.1f MB %.3f", megabytes(config.layouts[l]),
+             paired_ratio(config.cells[l][0], config.cells[l][kBaseline]));
     printf("\n");
   }
   bool complete = true;
@@ -331,7 +347,7 @@ int usage() {
   fprintf(stderr,
           "usage: launch_cost_bench --quarlo EXE --minimal EXE --floor EXE --library DLL "
           "[--library DLL...] [--signed-quarlo EXE --signed-floor EXE --signed-library DLL...] "
-          "[--untraced EXE] [--signed-untraced EXE] [--repeat N] [--timeout SECONDS]\n");
+          "[--baseline EXE [--signed-baseline EXE]] [--repeat N] [--timeout SECONDS]\n");
   return 2;
 }
 
@@ -374,10 +390,10 @@ int wmain(int argc, wchar_t **argv) {
       signed_config.loaders[2].exe = windows_path(value);
     } else if (flag == L"--signed-library") {
       signed_config.libraries.push_back(harness::narrow(windows_path(value)));
-    } else if (flag == L"--untraced") {
-      unsigned_config.loaders.push_back({"untraced", windows_path(value), true});
-    } else if (flag == L"--signed-untraced") {
-      signed_config.loaders.push_back({"untraced", windows_path(value), true});
+    } else if (flag == L"--baseline") {
+      unsigned_config.loaders.push_back({"baseline", windows_path(value), true});
+    } else if (flag == L"--signed-baseline") {
+      signed_config.loaders.push_back({"baseline", windows_path(value), true});
     } else if (flag == L"--repeat") {
       repeat = atoi(value.c_str());
     } else if (flag == L"--timeout") {
@@ -414,10 +430,11 @@ int wmain(int argc, wchar_t **argv) {
     fprintf(stderr, "\rlaunch cost: %s %d/%d ", run ? "run" : "warm-up", run, repeat);
     for (Configuration *config : configs) {
       for (size_t l = 0; l < config->layouts.size(); ++l) {
-        // quarlo and untraced run one right after the other, taking turns to go first.
+        // quarlo and the baseline run one right after the other, taking turns to go first.
         std::vector<size_t> order = {0, 1, 2};
-        if (config->loaders.size() > 3)
-          order = run % 2 ? std::vector<size_t>{3, 0, 1, 2} : std::vector<size_t>{0, 3, 1, 2};
+        if (config->loaders.size() > kBaseline)
+          order = run % 2 ? std::vector<size_t>{kBaseline, 0, 1, 2}
+                          : std::vector<size_t>{0, kBaseline, 1, 2};
         for (size_t p : order) {
           Cell &cell = config->cells[l][p];
           if (!cell.failure.empty()) continue;
