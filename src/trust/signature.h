@@ -31,4 +31,7 @@ bool image_lacks_certificate_table(const uint8_t *head, uint64_t size);
 // verifies and whose primary signer holds a pinned key; false in every other case. Silent:
 // logs nothing and sets no error state.
 bool verify_signature(const wchar_t *path);
+// The same for the file open as `file` (read access), so that what was checked is what the
+// caller goes on to read; `path` names it for the verifier.
+bool verify_signature_open(const wchar_t *path, void *file);
 #endif

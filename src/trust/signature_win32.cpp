@@ -55,25 +55,29 @@ bool encode_signer_key(HANDLE state, char16_t *text, DWORD capacity) {
 // A PE image without a certificate table is refused without asking the verifier, which would
 // refuse it too: loading and starting the verifier costs an unsigned launcher more than all its
 // other checks.
+bool certainly_unsigned(HANDLE file) {
+  uint8_t head[4096];
+  DWORD size = 0;
+  OVERLAPPED at_start = {};  // reads from offset 0 whatever the handle's position
+  return ReadFile(file, head, sizeof head, &size, &at_start) &&
+         image_lacks_certificate_table(head, size);
+}
+
 bool certainly_unsigned(const wchar_t *path) {
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  uint8_t head[4096];
-  DWORD size = 0;
-  const bool read = ReadFile(file, head, sizeof head, &size, nullptr) != FALSE;
+  const bool unsigned_image = certainly_unsigned(file);
   CloseHandle(file);
-  return read && image_lacks_certificate_table(head, size);
+  return unsigned_image;
 }
 
-}  // namespace
-
-bool verify_signature(const wchar_t *path) {
-  if (certainly_unsigned(path)) return false;
-
+// The verifier reads the file through `file` when it is not null, else by `path`.
+bool verify(const wchar_t *path, HANDLE file_handle) {
   WINTRUST_FILE_INFO file = {};
   file.cbStruct = sizeof(file);
   file.pcwszFilePath = path;
+  file.hFile = file_handle;
 
   wintrust_data_full data = {};
   data.cbStruct = sizeof(data);
@@ -96,4 +100,12 @@ bool verify_signature(const wchar_t *path) {
   WinVerifyTrust(no_user, &action, &data);
 
   return encoded && publisher_key_matches(key_text, SIGNATURE_KEY_TEXT_CAPACITY);
+}
+
+}  // namespace
+
+bool verify_signature(const wchar_t *path) { return !certainly_unsigned(path) && verify(path, nullptr); }
+
+bool verify_signature_open(const wchar_t *path, void *file) {
+  return !certainly_unsigned(file) && verify(path, file);
 }
