@@ -9,6 +9,7 @@
 #include "src/trust/grant_access.h"
 #include "src/launch/launch_guards.h"
 #include "src/trust/lock.h"
+#include "src/trust/replace_file.h"
 #include "src/launch/reinstall.h"
 #include "src/trust/safe_file.h"
 #include "src/trust/signature.h"
@@ -59,13 +60,21 @@ bool record_reached_limit(const char *path, const char *hash, bool may_delete) {
 // Visits all three counter files. True when one reached the limit.
 bool crash_loop_detected(const LaunchState *state) {
   bool detected = false;
-  for (unsigned mode = 0; mode < 3; ++mode) {
-    char path[1280] = {};
-    snprintf(path, sizeof path, "%s%ccc%u.txt", state->data_dir, '\\', mode);
+  for (unsigned mode = 0; mode < CRASH_COUNTER_MODES; ++mode) {
+    char path[CRASH_COUNTER_PATH_SIZE];
+    crash_counter_path(state->data_dir, mode, path);
     if (record_reached_limit(path, state->settings.hash, state->dir_lock != nullptr))
       detected = true;
   }
   return detected;
+}
+
+// Why this pass must restore the installation, if it must. A retry is asked first: the
+// previous pass found this very build's copy unusable.
+RecoveryReason recovery_reason(const LaunchState *state) {
+  if (!state->settings_found) return RECOVERY_MISSING_SETTINGS;
+  if (state->retry) return RECOVERY_RETRY;
+  return crash_loop_detected(state) ? RECOVERY_CRASH_LOOP : RECOVERY_NONE;
 }
 
 bool equals_ignoring_ascii_case(const char *a, const char *b) {
@@ -104,22 +113,22 @@ bool guard_first_failure(LaunchState *state) {
 }
 
 bool guard_before_loading(LaunchState *state) {
-  memset(state->counter_path, 0, sizeof state->counter_path);
-  snprintf(state->counter_path, sizeof state->counter_path, "%s%c%s", state->data_dir, '\\',
-           state->counter_name);
+  crash_counter_path(state->data_dir, state->mode, state->counter_path);
   // Nothing in the data directory changes before the directory itself is locked: the lock keeps
   // it from being swapped for a junction while records are deleted. One that does not exist yet
   // is created and locked by recovery.
-  lock_path(state->data_dir, true, false, &state->dir_lock);
+  // What an interrupted recovery left behind goes while the directory is held.
+  if (lock_path(state->data_dir, true, false, &state->dir_lock))
+    replace_file_remove_leftovers(state->data_dir);
 
   if (!takes_local_shortcut(state)) {
-    const bool recover = !state->settings_found || state->retry || crash_loop_detected(state);
-    if (recover) {
+    const RecoveryReason reason = recovery_reason(state);
+    if (reason != RECOVERY_NONE) {
       if (state->ipc_launch) {  // an IPC launch never attempts a recovery
         state->result = 7002;
         return false;
       }
-      if (!skel_recover(state->data_dir, &state->settings)) {
+      if (!skel_recover(state->data_dir, &state->settings, reason)) {
         state->result = 0;
         return false;
       }

@@ -48,30 +48,35 @@ void find_settings(LaunchState *state) {
   state->settings_found = appdata_read(&state->settings, state->data_dir) == 0;
 }
 
-void report_load_failure() {
-  // Copied at once: the last message lives in the scratch ring.
-  char *message = ZEB_Strdup(ZEB_GetLog());
+void report_load_failure(const char *message) {
   printf("%s\n", message);
   fflush(stdout);
   ZEB_ErrorBox("Cannot load Quarlo", kCannotLoadText, message);
-  ZEB_Free(message);
 }
 
 // Load, look up and call the library. The result stays as the pass left it on failure.
 void load_and_run(LaunchState *state) {
+  // The record comes before the load: a build that dies while loading leaves it behind, and it
+  // counts toward a crash loop like one that dies inside wx_main.
+  guard_before_call(state);
   state->library = ZEB_SOLoad(state->library_path);
   guard_after_load_attempt(state);
   if (!state->library) {
-    if (!guard_first_failure(state)) report_load_failure();
+    // Copied at once: the last message lives in the scratch ring, and removing the record may
+    // log over it.
+    char *message = ZEB_Strdup(ZEB_GetLog());
+    guard_after_call(state);
+    if (!guard_first_failure(state)) report_load_failure(message);
+    ZEB_Free(message);
     return;
   }
   auto wx_main = reinterpret_cast<WxMain>(ZEB_SOGetSymbol(state->library, "wx_main"));
   if (!wx_main) {
+    guard_after_call(state);
     guard_first_failure(state);
     ZEB_SOUnload(&state->library);
     return;
   }
-  guard_before_call(state);
   state->result = wx_main(&state->count, state->list, state->data_dir, state->library_hash);
   state->retry = false;
   guard_after_call(state);

@@ -64,24 +64,38 @@ TEST(SignedLaunch, ARefusedLibraryIsReplacedFromSkelOnce) {
   }
 }
 
-TEST(SignedLaunch, ASecondRefusalShowsSignatureFailureOnce) {
-  Installation install;
-  const std::string data = install.user_data();
-  install.install_app(data, {"return=0"});
-  install.install_skel(install.program_files() + "\\skel", scenario::signed_app("rsa4096"));
-  // Held without write sharing, so the recovery cannot copy the signed build over it.
-  HANDLE held = CreateFileW(harness::widen(data + "\\app.dll").c_str(), GENERIC_READ,
-                            FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  const auto launch = install.run("", "", scenario::signed_launcher());
-  CloseHandle(held);
-  EXPECT_EQ(launch.exit_code, 0u);
-  ASSERT_EQ(launch.dialogs.size(), 1u);
-  EXPECT_EQ(launch.dialogs[0].title, "Signature Failure");
-  EXPECT_EQ(launch.dialogs[0].text,
-            "Quarlo is either out of date or corrupt. Please try reinstalling from "
-            "https://quarlo.app/download.");
-  EXPECT_TRUE(install.log(data).empty()) << "the refused library never ran";
+TEST(SignedLaunch, ASecondRefusalShowsOneBoxAndTheRefusedLibraryNeverRuns) {
+  {
+    SCOPED_TRACE("a local installation without skel has nothing to recover from");
+    Installation install;
+    install.install_app(install.local(), {"return=0"});
+    const auto launch = install.run("", install.local(), scenario::signed_launcher());
+    EXPECT_EQ(launch.exit_code, 0u);
+    ASSERT_EQ(launch.dialogs.size(), 1u);
+    EXPECT_EQ(launch.dialogs[0].title, "Signature Failure");
+    EXPECT_EQ(launch.dialogs[0].text,
+              "Quarlo is either out of date or corrupt. Please try reinstalling from "
+              "https://quarlo.app/download.");
+    EXPECT_TRUE(install.log(install.local()).empty());
+  }
+  {
+    SCOPED_TRACE("a recovery that cannot replace the library refuses instead of copying less");
+    Installation install;
+    const std::string data = install.user_data();
+    install.install_app(data, {"return=0"});
+    install.install_skel(install.program_files() + "\\skel", scenario::signed_app("rsa4096"));
+    HANDLE held = CreateFileW(harness::widen(data + "\\app.dll").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const auto launch = install.run("", "", scenario::signed_launcher());
+    CloseHandle(held);
+    EXPECT_EQ(launch.exit_code, 0u);
+    ASSERT_EQ(launch.dialogs.size(), 1u);
+    EXPECT_EQ(launch.dialogs[0].title, "File System Error - Skel Copy");
+    EXPECT_TRUE(install.log(data).empty());
+    EXPECT_EQ(install.run("", "", scenario::signed_launcher()).exit_code, 9u)
+        << "once the holder is gone the next launch recovers";
+  }
 }
 
 TEST(SignedLaunch, RecoveryRefusesAnUnsignedSkelLibraryWhateverTheLauncher) {
