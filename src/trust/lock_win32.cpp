@@ -32,7 +32,8 @@ constexpr char kRemoveTag[] = "lock_remove_name";
 constexpr auto kDispositionInfoEx = FILE_INFO_BY_HANDLE_CLASS(21);
 
 // Marks the open name for deletion whatever its read-only attribute. Where the extended call is
-// missing (older systems, Wine), the attribute is cleared through the same handle first.
+// missing (before Windows 10 1809, Wine 8), the attribute is cleared through the same handle
+// first; for a file with other names that clears it for them too, their bytes stay.
 bool delete_name(HANDLE handle, const char *path) {
   FILE_DISPOSITION_INFO_EX extended = {FILE_DISPOSITION_FLAG_DELETE |
                                        FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
