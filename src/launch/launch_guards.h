@@ -8,7 +8,8 @@
 bool guard_before_loading(LaunchState *state);
 // Library-file lock. False skips to the release.
 bool guard_library_path(LaunchState *state);
-// Signature of the library when the launcher's own signature verifies. False skips to the release.
+// Signature of the library when the launcher's mapped image carries a certificate table. False
+// skips to the release.
 bool guard_after_hashing(LaunchState *state);
 // Releases the ancestor locks, whether the load succeeded or not.
 void guard_after_load_attempt(LaunchState *state);

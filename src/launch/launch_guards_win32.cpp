@@ -91,16 +91,14 @@ bool library_name_acceptable(const char *name) {
          !strchr(name, '\\') && !strchr(name, '/');
 }
 
-// The launcher's own signature decides whether libraries are checked at all; it cannot change
-// while the process runs, so it is verified once.
+// Whether libraries are checked comes from the launcher's image as the loader mapped it, which no
+// other process can hold or change; its file can be held open so that reading it fails. An image
+// with a certificate table checks every library; only one without, a development build, skips
+// the check. The file's own signature is not verified: its failure could change nothing.
 bool launcher_is_signed() {
-  static int verified = -1;
-  if (verified < 0) {
-    wchar_t self[1280] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, self, 1280);
-    verified = length > 0 && length < 1280 && verify_signature(self);
-  }
-  return verified == 1;
+  constexpr uint64_t kHeaderPage = 0x1000;  // the headers are mapped as one page at least
+  const auto *image = reinterpret_cast<const uint8_t *>(GetModuleHandleW(nullptr));
+  return !image_lacks_certificate_table(image, kHeaderPage);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "src/launch/appdata.h"
 #include "src/launch/launch_guards.h"
+#include "src/launch/launch_privilege.h"
 #include "src/launch/launch_startup.h"
 #include "src/launch/launcher.h"
 #include "zeb/crypto_hash.h"
@@ -105,6 +106,7 @@ void run_pass(LaunchState *state) {
 }  // namespace
 
 int32_t launcher_main(int32_t count, char **arguments) {
+  launch_restrict_library_search();
   LaunchState state = {};
   state.list = static_cast<char **>(ZEB_Alloc(LAUNCH_LIST_ENTRIES, sizeof(char *)));
   state.count = launch_args_copy(count, arguments, state.list);
@@ -112,16 +114,18 @@ int32_t launcher_main(int32_t count, char **arguments) {
   char *owned[LAUNCH_LIST_ENTRIES];
   memcpy(owned, state.list, sizeof owned);
 
-  if (const char *ipc = launch_args_find(state.list, "QUARLO_IPC_")) {
+  if (const char *ipc = launch_args_find(state.list, LAUNCH_IPC_MARKER)) {
     state.ipc_launch = true;
     ZEB_Log(3, "IPC name in args: %s", ipc);
   }
   state.mode = launch_mode(state.list);
   launch_counter_name(state.mode, state.counter_name);
-  // Services may run as SYSTEM over a data directory that users can write: links planted there
-  // by users must not redirect them. Users' own launches keep following their junctions.
-  // The candidates of a service launch follow only links that administrators own.
-  if (state.mode == LAUNCH_MODE_SERVICE) launch_trust_redirection();
+  // Services and elevated launches may run over a data directory that users can write: links
+  // users planted there must not redirect them, whatever the arguments' launch mode. Users' own
+  // launches keep following their junctions.
+  state.privileged =
+      launch_token_privileged(launch_args_find(state.list, LAUNCH_SERVICE_MARKER) != nullptr);
+  if (state.privileged) launch_trust_redirection();
   launch_candidates(&state);
   launch_harden();
 

@@ -51,8 +51,7 @@ bool refuse(const char *title) {
 
 // "lock" and "lock_client" belong to a running application; a missing one is no error.
 bool remove_lock_file(const char *data_directory, const char *name) {
-  const char *path = ZEB_JoinPath(data_directory, name);
-  return !ZEB_FileExists(path) || safe_file_delete(ZEB_JoinPath(data_directory, name));
+  return lock_remove_name(ZEB_JoinPath(data_directory, name));
 }
 
 // Records the replaced build so the application can refuse it; the line starts with a newline

@@ -136,6 +136,34 @@ TEST(Recovery, OnlyTopLevelSkelFilesAreCopiedAndOthersStay) {
   EXPECT_FALSE(harness::file_exists(install.data + "\\lock_client"));
 }
 
+// Anyone who can write the data directory can leave a lock name behind that a plain delete
+// refuses: a read-only file, or a second name of some other file. Recovery removes the name
+// alone; the file behind the other name keeps its bytes.
+TEST(Recovery, AReadOnlyOrHardLinkedLockNameIsRemoved) {
+  for (const bool hard_link : {false, true}) {
+    SCOPED_TRACE(hard_link ? "a second name of another file" : "read-only");
+    Broken install;
+    DeleteFileW(harness::widen(install.data + "\\appdata.json").c_str());
+    const std::string lock = install.data + "\\lock";
+    const std::string other = install.local() + "\\other.txt";
+    if (hard_link) {
+      harness::write_file(other, "other bytes");
+      ASSERT_TRUE(
+          CreateHardLinkW(harness::widen(lock).c_str(), harness::widen(other).c_str(), nullptr));
+    } else {
+      harness::write_file(lock, "");
+      ASSERT_TRUE(SetFileAttributesW(harness::widen(lock).c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    const auto launch = install.launch();
+    EXPECT_EQ(launch.exit_code, 2u);
+    EXPECT_TRUE(launch.dialogs.empty());
+    EXPECT_TRUE(install.restored());
+    EXPECT_FALSE(harness::file_exists(lock));
+    EXPECT_EQ(read(other), hard_link ? "other bytes" : "(missing)");
+    SetFileAttributesW(harness::widen(lock).c_str(), FILE_ATTRIBUTE_NORMAL);  // should one stay
+  }
+}
+
 TEST(Recovery, AFailedLoadOrEntryRecoversOnceAndTriesAgain) {
   {
     Broken install;
