@@ -41,6 +41,11 @@ class PeImage {
     return names;
   }
 
+  std::vector<IMAGE_SECTION_HEADER> sections() const {
+    const auto *first = IMAGE_FIRST_SECTION(nt_);
+    return {first, first + nt_->FileHeader.NumberOfSections};
+  }
+
  private:
   template <typename T>
   const T *at(uint32_t offset) const {
@@ -79,6 +84,45 @@ TEST(ExecutableImage, ImportsOnlyWindowsSystemLibraries) {
   const auto dlls = image.imported_dlls();
   ASSERT_FALSE(dlls.empty());
   for (const auto &dll : dlls) EXPECT_TRUE(known.count(dll)) << "not a known DLL: " << dll;
+}
+
+// Address-space randomisation needs the relocations as well as the flag; data execution
+// prevention is only as good as the sections that are never both written and run.
+TEST(ExecutableImage, IsRandomisedAndNeverRunsWhatItWrites) {
+  PeImage image(kExe);
+  ASSERT_TRUE(image.ok());
+  const auto &optional = image.nt().OptionalHeader;
+  for (WORD flag : {IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA,
+                    IMAGE_DLLCHARACTERISTICS_NX_COMPAT}) {
+    EXPECT_TRUE(optional.DllCharacteristics & flag)
+        << "DllCharacteristics lacks 0x" << std::hex << flag;
+  }
+  EXPECT_FALSE(image.nt().FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
+  EXPECT_NE(optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 0u);
+  for (const auto &section : image.sections()) {
+    const std::string name(reinterpret_cast<const char *>(section.Name),
+                           strnlen(reinterpret_cast<const char *>(section.Name), 8));
+    EXPECT_FALSE((section.Characteristics & IMAGE_SCN_MEM_WRITE) &&
+                 (section.Characteristics & IMAGE_SCN_MEM_EXECUTE))
+        << name << " is writable and executable";
+  }
+}
+
+// The stripped image keeps no symbols, so the link map beside it shows that product code calls
+// the canary check, and that the check itself is in the image.
+TEST(ExecutableImage, ProductCodeChecksStackCanaries) {
+  std::string map;
+  ASSERT_TRUE(harness::read_file(harness::narrow(harness::host_path(QUARLO_EXE ".map")), &map));
+  const size_t layout = map.find("Linker script and memory map");
+  ASSERT_NE(layout, std::string::npos);
+  const size_t member = map.find("libssp.a(ssp.o)\n");
+  ASSERT_LT(member, layout) << "libssp is not linked in";
+  const size_t line = member + strlen("libssp.a(ssp.o)\n");
+  const std::string reference = map.substr(line, map.find('\n', line) - line);
+  EXPECT_NE(reference.find("libquarlo_lib.a("), std::string::npos) << reference;
+  EXPECT_NE(reference.find("(__stack_chk_"), std::string::npos) << reference;
+  EXPECT_NE(map.find("                __stack_chk_fail\n", layout), std::string::npos)
+      << "the check is not in the image";
 }
 
 std::string manifest_text() {
