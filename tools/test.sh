@@ -19,6 +19,12 @@ stop_wine10_make() {
     echo "Stopping the Wine 10 root build (process group $wine10_make)"
     kill -TERM -- "-$wine10_make" 2>/dev/null || true
     wait "$wine10_make" 2>/dev/null || true
+    # debootstrap and its downloads may outlive the script that started them by a moment.
+    for _ in {1..50}; do
+      kill -0 -- "-$wine10_make" 2>/dev/null || return 0
+      sleep 0.1
+    done
+    kill -KILL -- "-$wine10_make" 2>/dev/null || true
   fi
 }
 trap 'stop_wine10_make; rm -f "$wine10_log"' EXIT
