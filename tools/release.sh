@@ -70,14 +70,8 @@ fi
 # sign IN OUT: IN signed with the publisher's key (SHA-256) into OUT.
 sign() {
   local args=(sign -h sha256 -certs "$cert" -key "$key" -in "$1" -out "$2")
-  if [[ -n $module ]]; then
-    args+=(-pkcs11module "$module")
-    # OpenSSL 3 reaches a token through the libp11 engine (libengine-pkcs11-openssl).
-    local engine
-    for engine in /usr/lib/*/engines-3/pkcs11.so; do
-      [[ -f $engine ]] && args+=(-pkcs11engine "$engine") && break
-    done
-  fi
+  # OpenSSL reaches the token through its "pkcs11" engine (libengine-pkcs11-openssl).
+  [[ -z $module ]] || args+=(-pkcs11module "$module")
   [[ -z ${SOURCE_DATE_EPOCH:-} ]] || args+=(-time "$SOURCE_DATE_EPOCH")
   [[ -z $timestamp ]] || args+=(-ts "$timestamp")
   rm -f "$2"
