@@ -2,14 +2,14 @@
 
 # Product code: no exceptions, no RTTI, every warning an error. Each function and object in a
 # section of its own, so that the linker can leave out what the launcher never reaches. Stack
-# canaries in every function with an array or an address-taken local; the checks come from
-# libssp, which -static links into the image. The build's date, time and source path never
-# reach the code, so that a rebuild of one commit anywhere gives the same bytes.
+# canaries in every function with an array or an address-taken local; on Windows the canary and
+# its check are the launcher's own (src/launch/stack_guard_win32.cpp), not libssp's. The build's
+# date, time and source path never reach the code, so that a rebuild of one commit anywhere
+# gives the same bytes.
 function(quarlo_product_flags target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror -fno-exceptions -fno-rtti
     -ffunction-sections -fdata-sections -fstack-protector-strong -Werror=date-time
     -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
-  target_link_options(${target} PUBLIC -fstack-protector-strong)
 endfunction()
 
 # The shipped executable: no symbols, no unreferenced code or data. The launcher hashes every

@@ -9,6 +9,9 @@
 
 #include "harness.h"
 
+// The canary of the product code linked into this test, seeded as in the launcher.
+extern "C" uintptr_t __stack_chk_guard;
+
 namespace {
 
 const std::wstring kExe = harness::host_path(QUARLO_EXE);
@@ -115,14 +118,17 @@ TEST(ExecutableImage, ProductCodeChecksStackCanaries) {
   ASSERT_TRUE(harness::read_file(harness::narrow(harness::host_path(QUARLO_EXE ".map")), &map));
   const size_t layout = map.find("Linker script and memory map");
   ASSERT_NE(layout, std::string::npos);
-  const size_t member = map.find("libssp.a(ssp.o)\n");
-  ASSERT_LT(member, layout) << "libssp is not linked in";
-  const size_t line = member + strlen("libssp.a(ssp.o)\n");
+  const std::string guard = "libquarlo_lib.a(stack_guard_win32.cpp.obj)\n";
+  const size_t member = map.find(guard);
+  ASSERT_LT(member, layout) << "the canary and its check are not linked in";
+  const size_t line = member + guard.size();
   const std::string reference = map.substr(line, map.find('\n', line) - line);
   EXPECT_NE(reference.find("libquarlo_lib.a("), std::string::npos) << reference;
   EXPECT_NE(reference.find("(__stack_chk_"), std::string::npos) << reference;
   EXPECT_NE(map.find("                __stack_chk_fail\n", layout), std::string::npos)
       << "the check is not in the image";
+  // Seeding clears the low byte, which the value built into the image has set.
+  EXPECT_EQ(__stack_chk_guard & 0xFF, 0u) << "the canary was never seeded";
 }
 
 std::string manifest_text() {
