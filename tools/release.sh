@@ -26,16 +26,20 @@ usage() {
 
 cert="" key="" module="" out="" timestamp="" test_keys=0
 while [[ $# -gt 0 ]]; do
+  if [[ $1 == --test-keys ]]; then
+    test_keys=1
+    shift
+    continue
+  fi
+  [[ $# -ge 2 ]] || usage
   case $1 in
     --cert) cert=$2 ;;
     --key) key=$2 ;;
     --pkcs11-module) module=$2 ;;
     --out) out=$2 ;;
     --timestamp) timestamp=$2 ;;
-    --test-keys) test_keys=1; shift; continue ;;
     *) usage ;;
   esac
-  [[ $# -ge 2 ]] || usage
   shift 2
 done
 [[ -n $out ]] || usage
