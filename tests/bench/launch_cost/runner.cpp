@@ -11,7 +11,9 @@
 //
 // launch_cost_bench --quarlo EXE --minimal EXE --floor EXE --library DLL [--library DLL...]
 //                   [--signed-quarlo EXE --signed-floor EXE --signed-library DLL...]
-//                   [--repeat N] [--timeout SECONDS]
+//                   [--baseline EXE [--signed-baseline EXE]] [--repeat N] [--timeout SECONDS]
+// --baseline adds another build of the launcher (the signed one with --signed-baseline) as a
+// fourth loader, so that a change to how it is built is measured against the same run.
 // Paths may be Linux paths of the build tree. Exits with 1, after printing the tables, when some
 // program never reached wx_main or handed it a wrong hash, or a verifying program did not refuse
 // the altered library.
@@ -53,7 +55,8 @@ struct Cell {
   std::string failure;  // why this combination stopped being measured; empty while it works
 };
 
-// Three loaders (quarlo, minimal, floor) over one kind of library; cells[layout][loader].
+// Three loaders (quarlo, minimal, floor) and maybe a baseline launcher over one kind of
+// library; cells[layout][loader].
 struct Configuration {
   const char *name;
   const char *heading;
@@ -266,19 +269,38 @@ std::string ratio_text(const Cell &a, const Cell &b) {
 
 double megabytes(const Layout &layout) { return double(layout.bytes) / (1 << 20); }
 
+constexpr size_t kBaseline = 3;  // index of the baseline launcher among the loaders
+
+unsigned long long file_bytes(const std::wstring &path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (unsigned long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+}
+
 // The table of medians and ratios, the ranges, and what could not be measured. False when
 // something could not.
 bool print_configuration(const Configuration &config) {
   printf("%s\n", config.heading);
-  printf("%10s %10s %10s %10s %16s %14s\n", "library", "quarlo", "minimal", "floor",
-         "quarlo/minimal", "quarlo/floor");
+  const bool baseline = config.loaders.size() > kBaseline;
+  printf("%10s %10s %10s %10s %16s %14s", "library", "quarlo", "minimal", "floor", "quarlo/minimal",
+         "quarlo/floor");
+  printf(baseline ? " %10s %17s\n" : "\n", "baseline", "quarlo/baseline");
   for (size_t l = 0; l < config.layouts.size(); ++l) {
     char size[32];
     snprintf(size, sizeof size, "%.1f MB", megabytes(config.layouts[l]));
     const std::vector<Cell> &row = config.cells[l];
-    printf("%10s %10s %10s %10s %16s %14s\n", size, cell_text(row[0]).c_str(),
+    printf("%10s %10s %10s %10s %16s %14s", size, cell_text(row[0]).c_str(),
            cell_text(row[1]).c_str(), cell_text(row[2]).c_str(), ratio_text(row[0], row[1]).c_str(),
            ratio_text(row[0], row[2]).c_str());
+    if (baseline) {
+      printf(" %10s %17s", cell_text(row[kBaseline]).c_str(),
+             ratio_text(row[0], row[kBaseline]).c_str());
+    }
+    printf("\n");
+  }
+  if (baseline) {
+    printf("image size: quarlo %llu bytes, baseline %llu bytes\n",
+           file_bytes(config.loaders[0].exe), file_bytes(config.loaders[kBaseline].exe));
   }
   printf("range (min-max, ms):\n");
   for (size_t l = 0; l < config.layouts.size(); ++l) {
@@ -310,7 +332,7 @@ int usage() {
   fprintf(stderr,
           "usage: launch_cost_bench --quarlo EXE --minimal EXE --floor EXE --library DLL "
           "[--library DLL...] [--signed-quarlo EXE --signed-floor EXE --signed-library DLL...] "
-          "[--repeat N] [--timeout SECONDS]\n");
+          "[--baseline EXE [--signed-baseline EXE]] [--repeat N] [--timeout SECONDS]\n");
   return 2;
 }
 
@@ -353,6 +375,10 @@ int wmain(int argc, wchar_t **argv) {
       signed_config.loaders[2].exe = windows_path(value);
     } else if (flag == L"--signed-library") {
       signed_config.libraries.push_back(harness::narrow(windows_path(value)));
+    } else if (flag == L"--baseline") {
+      unsigned_config.loaders.push_back({"baseline", windows_path(value), true});
+    } else if (flag == L"--signed-baseline") {
+      signed_config.loaders.push_back({"baseline", windows_path(value), true});
     } else if (flag == L"--repeat") {
       repeat = atoi(value.c_str());
     } else if (flag == L"--timeout") {
