@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the build, the tests and the demo need.
+# Installs the Debian packages that the build, the tests, the release script and the demo need;
+# with --bench, also the JSON libraries that the native benchmarks compare against; with
+# --pkcs11, the OpenSSL engine through which osslsigncode reaches a key held in a token.
 # Quiet when everything is present; runs apt-get update only when something is missing.
 set -euo pipefail
 
@@ -8,10 +10,16 @@ packages=(
   wine wine64
   cmake ninja-build g++ googletest
   clang-14 libclang-rt-14-dev
-  osslsigncode openssl
+  osslsigncode openssl git
   debootstrap
-  rapidjson-dev nlohmann-json3-dev
 )
+for option in "$@"; do
+  case $option in
+    --bench) packages+=(rapidjson-dev nlohmann-json3-dev) ;;
+    --pkcs11) packages+=(libengine-pkcs11-openssl) ;;
+    *) echo "usage: $0 [--bench] [--pkcs11]" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

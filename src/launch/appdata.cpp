@@ -5,9 +5,9 @@
 #include "zeb/fs.h"
 #include "zeb/json_reader.h"
 
-int appdata_read(LaunchSettings *settings, const char *directory) {
-  memset(settings, 0, sizeof *settings);
-  ZEB_JSON *root = ZEB_JSONReadFile(ZEB_JoinPath(directory, "appdata.json"));
+namespace {
+
+int appdata_take(LaunchSettings *settings, ZEB_JSON *root) {
   const bool read =
       root &&
       ZEB_JSONGetString(ZEB_JSONObjGetItem(root, "so_name"), settings->so_name,
@@ -18,4 +18,16 @@ int appdata_read(LaunchSettings *settings, const char *directory) {
   // build that was never installed, so nothing of a failed read is kept.
   if (!read) memset(settings, 0, sizeof *settings);
   return read ? 0 : -100;
+}
+
+}  // namespace
+
+int appdata_read(LaunchSettings *settings, const char *directory) {
+  memset(settings, 0, sizeof *settings);
+  return appdata_take(settings, ZEB_JSONReadFile(ZEB_JoinPath(directory, "appdata.json")));
+}
+
+int appdata_parse(LaunchSettings *settings, const char *text) {
+  memset(settings, 0, sizeof *settings);
+  return appdata_take(settings, ZEB_JSONParse(text));
 }

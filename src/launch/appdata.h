@@ -4,3 +4,5 @@
 // Clears the settings and reads so_name and hash from appdata.json in `directory`.
 // 0 when both were read; -100 otherwise, with the block left cleared.
 int appdata_read(LaunchSettings *settings, const char *directory);
+// The same from the text of an appdata.json already read (NUL-terminated).
+int appdata_parse(LaunchSettings *settings, const char *text);

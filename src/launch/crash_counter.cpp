@@ -60,3 +60,9 @@ int32_t crash_counter_write(const char *expected_hash, int32_t count, char *buff
   json_destroy(root);
   return length;
 }
+
+void crash_counter_path(const char *data_directory, uint32_t mode,
+                        char path[CRASH_COUNTER_PATH_SIZE]) {
+  memset(path, 0, CRASH_COUNTER_PATH_SIZE);
+  snprintf(path, CRASH_COUNTER_PATH_SIZE, "%s%ccc%u.txt", data_directory, '\\', unsigned(mode));
+}

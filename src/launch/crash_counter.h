@@ -6,6 +6,12 @@
 
 constexpr uint32_t CRASH_COUNTER_RECORD_SIZE = 128;  // the formatted record and its terminator
 constexpr int32_t CRASH_COUNTER_LIMIT = 3;           // a count this high starts a recovery
+constexpr uint32_t CRASH_COUNTER_MODES = 3;          // normal, service and IPC launches
+constexpr uint32_t CRASH_COUNTER_PATH_SIZE = 1280;
+
+// The record of launch `mode` in `data_directory` (ending in a backslash) into `path`.
+void crash_counter_path(const char *data_directory, uint32_t mode,
+                        char path[CRASH_COUNTER_PATH_SIZE]);
 
 // Reads the record at `path`. Returns the discard flag: false when the file holds a valid record
 // of `expected_hash` (its count then goes to *count_out); true otherwise, with 0 in *count_out.

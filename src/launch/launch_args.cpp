@@ -22,8 +22,8 @@ const char *launch_args_find(char *const *list, const char *marker) {
 }
 
 LaunchMode launch_mode(char *const *list) {
-  if (launch_args_find(list, "QUARLO_IPC_")) return LAUNCH_MODE_IPC;
-  if (launch_args_find(list, "SERVICE_LAUNCHED")) return LAUNCH_MODE_SERVICE;
+  if (launch_args_find(list, LAUNCH_IPC_MARKER)) return LAUNCH_MODE_IPC;
+  if (launch_args_find(list, LAUNCH_SERVICE_MARKER)) return LAUNCH_MODE_SERVICE;
   return LAUNCH_MODE_NORMAL;
 }
 

@@ -4,6 +4,8 @@
 
 constexpr int32_t LAUNCH_LIST_ENTRIES = 128;
 constexpr const char *LAUNCH_MARKER = "LOADER_V15";
+constexpr const char *LAUNCH_IPC_MARKER = "QUARLO_IPC_";
+constexpr const char *LAUNCH_SERVICE_MARKER = "SERVICE_LAUNCHED";
 
 enum LaunchMode : uint32_t {
   LAUNCH_MODE_NORMAL = 0,

@@ -8,13 +8,14 @@
 bool guard_before_loading(LaunchState *state);
 // Library-file lock. False skips to the release.
 bool guard_library_path(LaunchState *state);
-// Signature of the library when the launcher's own signature verifies. False skips to the release.
+// Signature of the library when the launcher's mapped image carries a certificate table. False
+// skips to the release.
 bool guard_after_hashing(LaunchState *state);
 // Releases the ancestor locks, whether the load succeeded or not.
 void guard_after_load_attempt(LaunchState *state);
-// Writes this launch mode's crash-counter record and holds it open.
+// Writes this launch mode's crash-counter record and holds it open, before the library loads.
 void guard_before_call(LaunchState *state);
-// Deletes the record once wx_main has returned.
+// Deletes the record once wx_main has returned, or the load or the lookup of wx_main failed.
 void guard_after_call(LaunchState *state);
 // Releases every lock the pass still holds.
 void guard_release(LaunchState *state);

@@ -9,6 +9,7 @@
 #include "src/trust/grant_access.h"
 #include "src/launch/launch_guards.h"
 #include "src/trust/lock.h"
+#include "src/trust/replace_file.h"
 #include "src/launch/reinstall.h"
 #include "src/trust/safe_file.h"
 #include "src/trust/signature.h"
@@ -63,13 +64,21 @@ bool record_reached_limit(const char *path, const char *hash, bool may_delete) {
 // Visits all three counter files. True when one reached the limit.
 bool crash_loop_detected(const LaunchState *state) {
   bool detected = false;
-  for (unsigned mode = 0; mode < 3; ++mode) {
-    char path[1280] = {};
-    snprintf(path, sizeof path, "%s%ccc%u.txt", state->data_dir, '\\', mode);
+  for (unsigned mode = 0; mode < CRASH_COUNTER_MODES; ++mode) {
+    char path[CRASH_COUNTER_PATH_SIZE];
+    crash_counter_path(state->data_dir, mode, path);
     if (record_reached_limit(path, state->settings.hash, state->dir_lock != nullptr))
       detected = true;
   }
   return detected;
+}
+
+// Why this pass must restore the installation, if it must. A retry is asked first: the
+// previous pass found this very build's copy unusable.
+RecoveryReason recovery_reason(const LaunchState *state) {
+  if (!state->settings_found) return RECOVERY_MISSING_SETTINGS;
+  if (state->retry) return RECOVERY_RETRY;
+  return crash_loop_detected(state) ? RECOVERY_CRASH_LOOP : RECOVERY_NONE;
 }
 
 bool equals_ignoring_ascii_case(const char *a, const char *b) {
@@ -86,16 +95,14 @@ bool library_name_acceptable(const char *name) {
          !strchr(name, '\\') && !strchr(name, '/');
 }
 
-// The launcher's own signature decides whether libraries are checked at all; it cannot change
-// while the process runs, so it is verified once.
+// Whether libraries are checked comes from the launcher's image as the loader mapped it, which no
+// other process can hold or change; its file can be held open so that reading it fails. An image
+// with a certificate table checks every library; only one without, a development build, skips
+// the check. The file's own signature is not verified: its failure could change nothing.
 bool launcher_is_signed() {
-  static int verified = -1;
-  if (verified < 0) {
-    wchar_t self[1280] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, self, 1280);
-    verified = length > 0 && length < 1280 && verify_signature(self);
-  }
-  return verified == 1;
+  constexpr uint64_t kHeaderPage = 0x1000;  // the headers are mapped as one page at least
+  const auto *image = reinterpret_cast<const uint8_t *>(GetModuleHandleW(nullptr));
+  return !image_lacks_certificate_table(image, kHeaderPage);
 }
 
 }  // namespace
@@ -109,23 +116,23 @@ bool guard_first_failure(LaunchState *state) {
 }
 
 bool guard_before_loading(LaunchState *state) {
-  memset(state->counter_path, 0, sizeof state->counter_path);
-  snprintf(state->counter_path, sizeof state->counter_path, "%s%c%s", state->data_dir, '\\',
-           state->counter_name);
+  crash_counter_path(state->data_dir, state->mode, state->counter_path);
   // Nothing in the data directory changes before the directory itself is locked: the lock keeps
   // it from being swapped for a junction while records are deleted. One that does not exist yet
   // is created and locked by recovery.
-  lock_path(state->data_dir, true, false, &state->dir_lock);
+  // What an interrupted recovery left behind goes while the directory is held.
+  if (lock_path(state->data_dir, true, false, &state->dir_lock))
+    replace_file_remove_leftovers(state->data_dir);
 
   if (!takes_local_shortcut(state)) {
-    const bool recover = !state->settings_found || state->retry || crash_loop_detected(state);
-    if (recover) {
-      trace_recovery(state);
+    const RecoveryReason reason = recovery_reason(state);
+    if (reason != RECOVERY_NONE) {
+      trace_recovery(state, reason);
       if (state->ipc_launch) {  // an IPC launch never attempts a recovery
         state->result = 7002;
         return false;
       }
-      if (!skel_recover(state->data_dir, &state->settings)) {
+      if (!skel_recover(state->data_dir, &state->settings, reason)) {
         state->result = 0;
         return false;
       }

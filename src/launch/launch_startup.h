@@ -1,13 +1,15 @@
 #pragma once
 #include "src/launch/launch_state.h"
 
+// Library search limited to System32: first, before any call that may load a library.
+void launch_restrict_library_search();
 // The three candidate data directories, resolved through links, each ending in a backslash. In a
-// service launch (state->mode) only links that administrators own are followed: one that a user
-// planted stays in the path, where the data-directory locks refuse it.
+// privileged launch (state->privileged) only links that administrators control are followed: one
+// that a user planted or could change stays in the path, where the data-directory locks refuse it.
 void launch_candidates(LaunchState *state);
-// Library search limited to System32, Path set to the system and Windows directories,
-// System32 made the current directory.
+// Path set to the system and Windows directories, System32 made the current directory: after
+// the candidates, which take the starting directory.
 void launch_harden();
-// For a service launch: the process no longer follows junctions and other redirections that
+// For a privileged launch: the process no longer follows junctions and other redirections that
 // non-administrators created, where the system offers that.
 void launch_trust_redirection();

@@ -12,8 +12,8 @@
 namespace {
 
 // The resolved directory with one backslash appended, as a heap text.
-char *candidate(const char *path, bool service) {
-  char *resolved = service ? resolve_real_path_trusted_links(path) : resolve_real_path(path);
+char *candidate(const char *path, bool privileged) {
+  char *resolved = privileged ? resolve_real_path_trusted_links(path) : resolve_real_path(path);
   const size_t length = strlen(resolved);
   if (length > 0 && resolved[length - 1] == '\\') return resolved;  // a root keeps its own
   char *with_separator = ZEB_Strdup(ZEB_JoinPath(resolved, ""));
@@ -45,11 +45,12 @@ constexpr DWORD kEnforceRedirectionTrust = 1;
 
 void launch_candidates(LaunchState *state) {
   // The local directory first, while the current directory is still the starting one.
-  const bool service = state->mode == LAUNCH_MODE_SERVICE;
-  state->local_dir = candidate(ZEB_GetDir(ZEB_DIR_CURRENT), service);
-  state->machine_dir = candidate(ZEB_JoinPath(ZEB_GetDir(ZEB_DIR_PROGRAM_DATA), "Quarlo"), service);
+  const bool privileged = state->privileged;
+  state->local_dir = candidate(ZEB_GetDir(ZEB_DIR_CURRENT), privileged);
+  state->machine_dir =
+      candidate(ZEB_JoinPath(ZEB_GetDir(ZEB_DIR_PROGRAM_DATA), "Quarlo"), privileged);
   char *appdata = appdata_variable();
-  state->user_dir = candidate(ZEB_JoinPath(appdata, "Quarlo"), service);
+  state->user_dir = candidate(ZEB_JoinPath(appdata, "Quarlo"), privileged);
   ZEB_Free(appdata);
 }
 
@@ -65,7 +66,7 @@ void launch_trust_redirection() {
   set_policy(kProcessRedirectionTrustPolicy, &policy, sizeof policy);
 }
 
-void launch_harden() {
+void launch_restrict_library_search() {
   // Only System32 is searched for libraries from here on. Older systems lack the call.
   using SetDirectoriesFn = BOOL(WINAPI *)(DWORD);
   if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll")) {
@@ -73,7 +74,9 @@ void launch_harden() {
             reinterpret_cast<void *>(GetProcAddress(kernel, "SetDefaultDllDirectories"))))
       set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   }
+}
 
+void launch_harden() {
   wchar_t system[260] = {};
   if (!GetSystemDirectoryW(system, 260)) return;
   wchar_t windows[260] = {};

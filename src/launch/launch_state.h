@@ -20,6 +20,7 @@ struct LaunchState {
   LaunchMode mode;
   char counter_name[8];
   bool ipc_launch;  // an entry carried "QUARLO_IPC_"
+  bool privileged;  // follows only links that administrators control
   char *local_dir;  // each candidate ends in a backslash
   char *machine_dir;
   char *user_dir;

@@ -5,6 +5,7 @@
 
 #include "src/launch/appdata.h"
 #include "src/launch/launch_guards.h"
+#include "src/launch/launch_privilege.h"
 #include "src/launch/launch_startup.h"
 #include "src/launch/launcher.h"
 #include "src/launch/trace.h"
@@ -49,31 +50,36 @@ void find_settings(LaunchState *state) {
   state->settings_found = appdata_read(&state->settings, state->data_dir) == 0;
 }
 
-void report_load_failure() {
-  // Copied at once: the last message lives in the scratch ring.
-  char *message = ZEB_Strdup(ZEB_GetLog());
+void report_load_failure(const char *message) {
   trace_refusal("Cannot load Quarlo");
   printf("%s\n", message);
   fflush(stdout);
   ZEB_ErrorBox("Cannot load Quarlo", kCannotLoadText, message);
-  ZEB_Free(message);
 }
 
 // Load, look up and call the library. The result stays as the pass left it on failure.
 void load_and_run(LaunchState *state) {
+  // The record comes before the load: a build that dies while loading leaves it behind, and it
+  // counts toward a crash loop like one that dies inside wx_main.
+  guard_before_call(state);
   state->library = ZEB_SOLoad(state->library_path);
   guard_after_load_attempt(state);
   if (!state->library) {
-    if (!guard_first_failure(state)) report_load_failure();
+    // Copied at once: the last message lives in the scratch ring, and removing the record may
+    // log over it.
+    char *message = ZEB_Strdup(ZEB_GetLog());
+    guard_after_call(state);
+    if (!guard_first_failure(state)) report_load_failure(message);
+    ZEB_Free(message);
     return;
   }
   auto wx_main = reinterpret_cast<WxMain>(ZEB_SOGetSymbol(state->library, "wx_main"));
   if (!wx_main) {
+    guard_after_call(state);
     guard_first_failure(state);
     ZEB_SOUnload(&state->library);
     return;
   }
-  guard_before_call(state);
   state->result = wx_main(&state->count, state->list, state->data_dir, state->library_hash);
   trace("wx_main returned %d", state->result);
   state->retry = false;
@@ -104,6 +110,7 @@ void run_pass(LaunchState *state) {
 }  // namespace
 
 int32_t launcher_main(int32_t count, char **arguments) {
+  launch_restrict_library_search();
   LaunchState state = {};
   trace_start();
   state.list = static_cast<char **>(ZEB_Alloc(LAUNCH_LIST_ENTRIES, sizeof(char *)));
@@ -112,16 +119,18 @@ int32_t launcher_main(int32_t count, char **arguments) {
   char *owned[LAUNCH_LIST_ENTRIES];
   memcpy(owned, state.list, sizeof owned);
 
-  if (const char *ipc = launch_args_find(state.list, "QUARLO_IPC_")) {
+  if (const char *ipc = launch_args_find(state.list, LAUNCH_IPC_MARKER)) {
     state.ipc_launch = true;
     ZEB_Log(3, "IPC name in args: %s", ipc);
   }
   state.mode = launch_mode(state.list);
   launch_counter_name(state.mode, state.counter_name);
-  // Services may run as SYSTEM over a data directory that users can write: links planted there
-  // by users must not redirect them. Users' own launches keep following their junctions.
-  // The candidates of a service launch follow only links that administrators own.
-  if (state.mode == LAUNCH_MODE_SERVICE) launch_trust_redirection();
+  // Services and elevated launches may run over a data directory that users can write: links
+  // users planted there must not redirect them, whatever the arguments' launch mode. Users' own
+  // launches keep following their junctions.
+  state.privileged =
+      launch_token_privileged(launch_args_find(state.list, LAUNCH_SERVICE_MARKER) != nullptr);
+  if (state.privileged) launch_trust_redirection();
   launch_candidates(&state);
   launch_harden();
   trace_launch(&state);

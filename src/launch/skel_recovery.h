@@ -1,15 +1,41 @@
 #pragma once
 // Recovery: puts the pristine skel copy of the installation back into the data directory.
+#include <cstdint>
+
 #include "src/launch/launch_state.h"
+
+struct ZEB_FileList;
+
+// Why a recovery runs. It decides what a skel of the very build being replaced means: after a
+// crash loop it is the build that keeps failing (refused); after a failure to lock, verify, load
+// or enter the library it is a damaged copy of a good build (copied again).
+enum RecoveryReason : uint32_t {
+  RECOVERY_MISSING_SETTINGS = 0,
+  RECOVERY_CRASH_LOOP = 1,
+  RECOVERY_RETRY = 2,
+  RECOVERY_NONE = 3,  // no recovery is due
+};
 
 // Restores `data_directory` (ending in a backslash) from skel and re-reads its appdata.json
 // into `settings`. True when the copy was made and both settings were read back. Every refusal
-// before the copy shows a "File System Error - ..." box.
-bool skel_recover(const char *data_directory, LaunchSettings *settings);
+// shows a "File System Error - ..." box; one after the copy began leaves whole files only, and
+// the old settings, so that the next launch recovers again.
+bool skel_recover(const char *data_directory, LaunchSettings *settings,
+                  RecoveryReason reason = RECOVERY_CRASH_LOOP);
 
-// Copies every top-level file of `skel` over the data directory; a failed copy is logged and
-// skipped. False, with nothing copied, when skel lists no entries at all.
-bool skel_copy_files(const char *skel, const char *data_directory);
+// What recovery checked in skel and copies as it was checked.
+struct SkelCopy {
+  const char *settings_text;  // skel's appdata.json as read
+  uint64_t settings_size;
+  const char *library_name;  // skel's library, open as `library` since it was verified
+  void *library;
+};
+
+// Replaces each top-level file of the skel `list` in the data directory, whole; appdata.json
+// last, from `checked`, and only when every other file was replaced. False at the first file
+// that could not be replaced (logged), or when the list is empty.
+bool skel_copy_files(const ZEB_FileList *list, const char *data_directory,
+                     const SkelCopy *checked);
 
 // Where skel is: inside the data directory when it has one, else under Program Files.
 void skel_location(const char *data_directory, char location[512]);

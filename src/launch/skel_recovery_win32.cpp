@@ -1,36 +1,59 @@
-// Recovery from the pristine skel copy.
+// Recovery from the pristine skel copy, safe to interrupt at any instant: every file is replaced
+// whole, and appdata.json, the installation's commit record, goes last. Until it is replaced the
+// old settings and crash records still call for a recovery, so an interrupted one is done again.
 #include "src/launch/skel_recovery.h"
+
+#include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "src/launch/appdata.h"
+#include "src/launch/crash_counter.h"
+#include "src/launch/reinstall.h"
 #include "src/trust/grant_access.h"
 #include "src/trust/lock.h"
-#include "src/launch/reinstall.h"
+#include "src/trust/replace_file.h"
 #include "src/trust/safe_file.h"
 #include "src/trust/signature.h"
 #include "src/launch/trace.h"
 #include "zeb/file_list.h"
 #include "zeb/fs.h"
 #include "zeb/log.h"
+#include "zeb/memory.h"
 #include "zeb/unicode.h"
 
 namespace {
 
 constexpr size_t kLocationSize = 512;
+constexpr char kSettingsName[] = "appdata.json";
+// A settings file is a few hundred bytes; anything near this is not one.
+constexpr uint64_t kSettingsLimit = 1 << 20;
 
-bool refuse(const char *title, void **recovery_lock) {
+// What recovery holds from its checks to its end; released on every way out.
+struct Recovery {
+  void *lock = nullptr;       // the data directory
+  void *skel_lock = nullptr;  // the skel directory: not swapped, not changed in place
+  void *library = nullptr;    // skel's library, open since it was verified
+  char *settings_text = nullptr;
+  uint64_t settings_size = 0;
+  ~Recovery() {
+    safe_file_close(&library);
+    ZEB_Free(settings_text);
+    lock_close(&skel_lock);
+    lock_close(&lock);
+  }
+};
+
+bool refuse(const char *title) {
   trace_refusal(title);
   ZEB_ErrorBox(title, "%s", REINSTALL_TEXT);
-  lock_close(recovery_lock);
   return false;
 }
 
 // "lock" and "lock_client" belong to a running application; a missing one is no error.
 bool remove_lock_file(const char *data_directory, const char *name) {
-  const char *path = ZEB_JoinPath(data_directory, name);
-  return !ZEB_FileExists(path) || safe_file_delete(ZEB_JoinPath(data_directory, name));
+  return lock_remove_name(ZEB_JoinPath(data_directory, name));
 }
 
 // Records the replaced build so the application can refuse it; the line starts with a newline
@@ -50,26 +73,57 @@ void append_block_line(const char *data_directory, const char *hash) {
 }
 
 void delete_counter_files(const char *data_directory) {
-  for (unsigned mode = 0; mode < 3; ++mode) {
-    char path[1280] = {};
-    snprintf(path, sizeof path, "%s%ccc%u.txt", data_directory, '\\', mode);
+  for (unsigned mode = 0; mode < CRASH_COUNTER_MODES; ++mode) {
+    char path[CRASH_COUNTER_PATH_SIZE];
+    crash_counter_path(data_directory, mode, path);
     safe_file_delete(path);  // a record another launch still holds stays
   }
 }
 
+// Opens a skel file for copying: no link followed, nobody writing it while it is read.
+void *open_source(const char *path) {
+  void *file = nullptr;
+  safe_file_open(path, SAFE_FILE_READ, SAFE_FILE_SHARE_READ, false, &file);
+  return file;
+}
+
+// skel's settings, read once: the bytes checked are the bytes written back.
+bool read_skel_settings(const char *skel, Recovery *recovery, LaunchSettings *settings) {
+  void *file = open_source(ZEB_JoinPath(skel, kSettingsName));
+  const bool read = file && safe_file_read(file, kSettingsLimit, &recovery->settings_text,
+                                           &recovery->settings_size);
+  safe_file_close(&file);
+  return read && appdata_parse(settings, recovery->settings_text) == 0;
+}
+
+// skel's library, opened once and verified through that handle; recovery copies from it.
+bool verify_skel_library(const char *skel, const char *so_name, Recovery *recovery) {
+  const char *path = ZEB_JoinPath(skel, so_name);
+  recovery->library = open_source(path);
+  ZEB_WideText wide(path);
+  return recovery->library && trace_verify_library(wide.get(), recovery->library);
+}
+
+bool same_name(const char *a, const char *b) { return _stricmp(a, b) == 0; }
+
 }  // namespace
 
-bool skel_copy_files(const char *skel, const char *data_directory) {
-  ZEB_FileList *list = ZEB_GetFileList(skel, "");
+bool skel_copy_files(const ZEB_FileList *list, const char *data_directory,
+                     const SkelCopy *checked) {
   // Even an empty directory lists "." and "..": no entries means skel vanished or cannot be
   // read, and recovering from it would reset the counters without restoring anything.
-  const bool listed = list->len > 0;
-  for (uint32_t i = 0; i < list->len; ++i) {
+  bool copied = list->len > 0;
+  for (uint32_t i = 0; copied && i < list->len; ++i) {
     const ZEB_FileDesc &entry = list->files[i];
-    if (!entry.dir) safe_file_copy(entry.path, ZEB_JoinPath(data_directory, entry.name));
+    if (entry.dir || same_name(entry.name, kSettingsName)) continue;
+    const bool checked_library = checked->library && same_name(entry.name, checked->library_name);
+    void *source = checked_library ? checked->library : open_source(entry.path);
+    copied = source && replace_file_copy(source, data_directory, entry.name);
+    if (!checked_library) safe_file_close(&source);
   }
-  ZEB_FreeFileList(&list);
-  return listed;
+  // The commit record: only over a complete set of files.
+  return copied && replace_file_write(checked->settings_text, checked->settings_size,
+                                      data_directory, kSettingsName);
 }
 
 void skel_location(const char *data_directory, char location[kLocationSize]) {
@@ -82,42 +136,49 @@ void skel_location(const char *data_directory, char location[kLocationSize]) {
   snprintf(location, kLocationSize, "%s\\%s\\skel", program_files, "Quarlo");
 }
 
-bool skel_recover(const char *data_directory, LaunchSettings *settings) {
+bool skel_recover(const char *data_directory, LaunchSettings *settings, RecoveryReason reason) {
   ZEB_Mkdir(data_directory);
-  void *recovery_lock = nullptr;
-  if (!lock_path(data_directory, true, false, &recovery_lock))
-    return refuse("File System Error - Recovery Lock", &recovery_lock);
+  Recovery recovery;
+  if (!lock_path(data_directory, true, false, &recovery.lock))
+    return refuse("File System Error - Recovery Lock");
+  replace_file_remove_leftovers(data_directory);
 
   char skel[kLocationSize] = {};
   skel_location(data_directory, skel);
   LaunchSettings skel_settings;
-  if (appdata_read(&skel_settings, skel) != 0)
-    return refuse("File System Error - Skel Missing or Broken", &recovery_lock);
+  if (!lock_path(skel, true, false, &recovery.skel_lock) ||
+      !read_skel_settings(skel, &recovery, &skel_settings))
+    return refuse("File System Error - Skel Missing or Broken");
 
-  // The pristine copy is the very build that keeps failing: copying it back would not help.
-  if (settings->hash[0] && strcmp(settings->hash, skel_settings.hash) == 0)
-    return refuse("File System Error - Skel Crash", &recovery_lock);
+  // The pristine copy is the very build that keeps failing: copying it back would not help. When
+  // that build could not even be locked, verified, loaded or entered, its installed copy is
+  // damaged instead, and copying it again is the repair.
+  const bool same_build = settings->hash[0] && strcmp(settings->hash, skel_settings.hash) == 0;
+  if (same_build && reason != RECOVERY_RETRY) return refuse("File System Error - Skel Crash");
 
-  {
-    ZEB_WideText library(ZEB_JoinPath(skel, skel_settings.so_name));
-    if (!trace_verify_library(library.get()))
-      return refuse("File System Error - Skel Signature", &recovery_lock);
-  }
+  if (!verify_skel_library(skel, skel_settings.so_name, &recovery))
+    return refuse("File System Error - Skel Signature");
 
-  if (!remove_lock_file(data_directory, "lock"))
-    return refuse("File System Error - Lockfile", &recovery_lock);
+  if (!remove_lock_file(data_directory, "lock")) return refuse("File System Error - Lockfile");
   if (!remove_lock_file(data_directory, "lock_client"))
-    return refuse("File System Error - Client Lockfile", &recovery_lock);
+    return refuse("File System Error - Client Lockfile");
 
-  char copy_from[kLocationSize] = {};
-  skel_location(data_directory, copy_from);
-  if (!copy_from[0] || !skel_copy_files(copy_from, data_directory))
-    return refuse("File System Error - Skel Copy", &recovery_lock);
+  ZEB_FileList *list = ZEB_GetFileList(skel, "");
+  if (list->len == 0) {
+    ZEB_FreeFileList(&list);
+    return refuse("File System Error - Skel Copy");
+  }
+  // The block line comes before the first file changes, so that no interruption can lose it; a
+  // recovery done again repeats it, which is harmless.
+  if (settings->hash[0] && !same_build) append_block_line(data_directory, settings->hash);
+  const SkelCopy checked = {recovery.settings_text, recovery.settings_size, skel_settings.so_name,
+                            recovery.library};
+  const bool copied = skel_copy_files(list, data_directory, &checked);
+  ZEB_FreeFileList(&list);
+  // Files already replaced stay, each one whole; the settings and records still call for a
+  // recovery.
+  if (!copied) return refuse("File System Error - Skel Copy");
 
-  if (settings->hash[0]) append_block_line(data_directory, settings->hash);
   delete_counter_files(data_directory);
-  const bool restored = appdata_read(settings, data_directory) == 0;
-  lock_close(&recovery_lock);
-  trace_recovery_done(restored);
-  return restored;
+  return trace_recovery_done(appdata_read(settings, data_directory) == 0);
 }

@@ -20,8 +20,16 @@ const char *trace_file_name(const char *path) {
   return name;
 }
 
-const char *trace_recovery_reason(bool settings_found, bool retry) {
-  if (!settings_found) return "the settings are missing";
-  if (retry) return "a previous pass failed to lock, verify, load or enter the library";
-  return "a crash-counter record reached 3";
+const char *trace_recovery_reason(RecoveryReason reason) {
+  switch (reason) {
+    case RECOVERY_MISSING_SETTINGS:
+      return "the settings are missing";
+    case RECOVERY_CRASH_LOOP:
+      return "a crash-counter record reached 3";
+    case RECOVERY_RETRY:
+      return "a previous pass failed to lock, verify, load or enter the library";
+    case RECOVERY_NONE:
+      break;
+  }
+  return "none";
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "src/launch/launch_state.h"
+#include "src/launch/skel_recovery.h"
 
 // Sends the support library's failure reports to the channel as well.
 void trace_start();
@@ -25,22 +26,24 @@ void trace_record(const char *path, int32_t count, bool discard, bool deleting);
 // A record that could not be opened: absent, or held by a running launch. Returns false.
 bool trace_record_unread(const char *path);
 // Why a recovery is needed; the recovery's event is written when it ends.
-void trace_recovery(const LaunchState *state);
-// The end of a recovery that copied skel: restored, or the settings still missing.
-void trace_recovery_done(bool restored);
+void trace_recovery(const LaunchState *state, RecoveryReason reason);
+// The end of a recovery that copied skel: restored, or the settings still missing. Returns
+// `restored`.
+bool trace_recovery_done(bool restored);
 // A message box that ends the launch or the recovery, with the platform's last error.
 void trace_refusal(const char *title);
 // A first failure: another pass follows, which recovers first where it can.
 void trace_retry();
 // The library's path and hash, and whether its signature is checked.
 void trace_library(const LaunchState *state, bool checked);
-// verify_signature of a library, with its verdict traced and a refusal in the event log.
-bool trace_verify_library(const wchar_t *path);
+// verify_signature (verify_signature_open when `file` is given) of a library, with its verdict
+// traced and a refusal in the event log.
+bool trace_verify_library(const wchar_t *path, void *file = nullptr);
 
 // Pure helpers behind the lines.
 // "quarlo: " and the formatted message in `line`, cut to fit `capacity`.
 void trace_compose(char *line, size_t capacity, const char *format, va_list args);
 // The last component of a path (after the last backslash or slash).
 const char *trace_file_name(const char *path);
-// Why a recovery is needed, from the pass's state.
-const char *trace_recovery_reason(bool settings_found, bool retry);
+// Why a recovery is needed, in words.
+const char *trace_recovery_reason(RecoveryReason reason);

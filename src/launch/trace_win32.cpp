@@ -98,8 +98,8 @@ bool trace_record_unread(const char *path) {
   return false;
 }
 
-void trace_recovery(const LaunchState *state) {
-  const char *reason = trace_recovery_reason(state->settings_found, state->retry);
+void trace_recovery(const LaunchState *state, RecoveryReason why) {
+  const char *reason = trace_recovery_reason(why);
   if (state->ipc_launch) {
     trace("recovery needed (%s), but an IPC launch never recovers: exit 7002", reason);
     return;
@@ -113,11 +113,12 @@ void trace_recovery(const LaunchState *state) {
   recovery.data_directory = state->data_dir;
 }
 
-void trace_recovery_done(bool restored) {
+bool trace_recovery_done(bool restored) {
   const char *outcome =
       restored ? "restored" : "copied, but the restored appdata.json lacks so_name or hash";
   trace("recovery: %s", outcome);
   end_recovery(outcome);
+  return restored;
 }
 
 void trace_refusal(const char *title) {
@@ -133,11 +134,12 @@ void trace_retry() {
 
 void trace_library(const LaunchState *state, bool checked) {
   trace("library %s: sha256 %s; signature %s", state->library_path, state->library_hash,
-        checked ? "checked" : "not checked, the launcher's own signature does not verify");
+        checked ? "checked" : "not checked, the launcher carries no signature");
 }
 
-bool trace_verify_library(const wchar_t *path) {
-  const SignatureVerdict verdict = verify_signature_verdict(path);
+bool trace_verify_library(const wchar_t *path, void *file) {
+  const SignatureVerdict verdict =
+      file ? verify_signature_verdict_open(path, file) : verify_signature_verdict(path);
   char name[EVENT_STRING_SIZE];
   if (!WideCharToMultiByte(CP_UTF8, 0, path, -1, name, sizeof name, nullptr, nullptr)) name[0] = 0;
   char text[256];

@@ -17,6 +17,11 @@ bool lock_path(const char *path, bool is_directory, bool share_write, void **han
 // lock_release_array); on failure both are null and 0 and every handle opened has been closed.
 bool lock_path_recursive(const char *path, void ***array_out, uint32_t *count_out);
 
+// Deletes the name `path` itself, never what it reaches: a file (read-only too), one name of a file
+// that has others, a junction or a symbolic link. True when the name is gone or never existed;
+// false (logged) for a directory or a name that an open without delete sharing keeps.
+bool lock_remove_name(const char *path);
+
 // Closes a lock handle unless it is null or the invalid-handle value, then nulls it.
 void lock_close(void **handle);
 // Closes every used slot's handle, frees the array, nulls the pointer and zeroes the count.

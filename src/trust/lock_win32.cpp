@@ -9,6 +9,8 @@
 
 #include "src/trust/lock.h"
 #include "src/trust/safe_file.h"
+#include "zeb/fs.h"
+#include "zeb/log.h"
 #include "zeb/memory.h"
 #include "zeb/unicode.h"
 
@@ -25,7 +27,66 @@ bool lockable_object(HANDLE handle) {
   return lock_reparse_data_allowed(fetched, data, returned);
 }
 
+constexpr char kRemoveTag[] = "lock_remove_name";
+// FileDispositionInfoEx, which older headers lack.
+constexpr auto kDispositionInfoEx = FILE_INFO_BY_HANDLE_CLASS(21);
+
+// Marks the open name for deletion whatever its read-only attribute. Where the extended call is
+// missing (before Windows 10 1809, Wine 8), the attribute is cleared through the same handle
+// first; for a file with other names that clears it for them too, their bytes stay.
+bool delete_name(HANDLE handle, const char *path) {
+  FILE_DISPOSITION_INFO_EX extended = {FILE_DISPOSITION_FLAG_DELETE |
+                                       FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
+                                       FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE};
+  if (SetFileInformationByHandle(handle, kDispositionInfoEx, &extended, sizeof extended))
+    return true;
+  FILE_BASIC_INFO basic = {};  // times left zero: unchanged
+  if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) &&
+      (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+    const DWORD rest = basic.FileAttributes & ~DWORD(FILE_ATTRIBUTE_READONLY);
+    basic = {};
+    basic.FileAttributes = rest ? rest : FILE_ATTRIBUTE_NORMAL;  // zero would mean unchanged
+    if (!SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic)) {
+      ZEB_LogError(kRemoveTag, "'SetFileInformationByHandle' failed for '%s' with error 0x%X",
+                   ZEB_GetFileName(path, true), unsigned(GetLastError()));
+      return false;
+    }
+  }
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  if (SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition))
+    return true;
+  ZEB_LogError(kRemoveTag, "'SetFileInformationByHandle' failed to delete '%s' with error 0x%X",
+               ZEB_GetFileName(path, true), unsigned(GetLastError()));
+  return false;
+}
+
 }  // namespace
+
+bool lock_remove_name(const char *path) {
+  ZEB_WideText wide(path);
+  // The name itself: a link is opened as the link, a second name as that name.
+  HANDLE handle =
+      CreateFileW(wide.get(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+    ZEB_LogError(kRemoveTag, "'CreateFile' failed to open '%s' with error 0x%X",
+                 ZEB_GetFileName(path, true), unsigned(error));
+    return false;
+  }
+  const DWORD attributes = safe_file_attributes(handle);
+  bool removed = false;
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+          FILE_ATTRIBUTE_DIRECTORY)
+    ZEB_LogError(kRemoveTag, "'%s' is a directory: left alone", ZEB_GetFileName(path, true));
+  else
+    removed = delete_name(handle, path);
+  CloseHandle(handle);
+  return removed;
+}
 
 bool lock_path(const char *path, bool is_directory, bool share_write, void **handle_out) {
   *handle_out = nullptr;

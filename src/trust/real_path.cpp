@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "src/trust/nt_account.h"
 #include "zeb/memory.h"
 
 namespace {
@@ -89,38 +90,10 @@ char *resolve_links(char *workingPath, LinkLookup lookup, void *context) {
   return path;  // a cycle of links: the path reached at the bound
 }
 
-namespace {
-
-// Sub-authorities under the NT authority (5) of the accounts that administer the machine.
-struct TrustedSid {
-  uint8_t count;
-  uint32_t parts[6];
-};
-constexpr TrustedSid kTrustedOwners[] = {
-    {1, {18}},                                                             // SYSTEM
-    {2, {32, 544}},                                                        // Administrators
-    {6, {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464}},  // TrustedInstaller
-};
-
-uint32_t read_le32(const uint8_t *bytes) {
-  return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-         uint32_t(bytes[3]) << 24;
-}
-
-}  // namespace
-
 bool real_path_trusted_owner(const void *sid, uint32_t size) {
-  const auto *bytes = static_cast<const uint8_t *>(sid);
-  // Revision 1, then the count of sub-authorities, then the 48-bit authority, big-endian.
-  if (!bytes || size < 8 || bytes[0] != 1 || size < 8u + 4u * bytes[1]) return false;
-  static constexpr uint8_t kNtAuthority[6] = {0, 0, 0, 0, 0, 5};
-  if (memcmp(bytes + 2, kNtAuthority, sizeof kNtAuthority) != 0) return false;
-  for (const TrustedSid &trusted : kTrustedOwners) {
-    if (bytes[1] != trusted.count) continue;
-    bool same = true;
-    for (uint8_t i = 0; i < trusted.count; ++i)
-      same = same && read_le32(bytes + 8 + 4 * i) == trusted.parts[i];
-    if (same) return true;
-  }
+  static constexpr NtAccount kTrustedOwners[] = {NT_ACCOUNT_SYSTEM, NT_ACCOUNT_ADMINISTRATORS,
+                                                 NT_ACCOUNT_TRUSTED_INSTALLER};
+  for (const NtAccount &trusted : kTrustedOwners)
+    if (nt_account_is(sid, size, trusted)) return true;
   return false;
 }

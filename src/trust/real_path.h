@@ -6,8 +6,8 @@
 // without trailing separators except a root's (network paths are returned as the full-path routine
 // gives them). Never null; the caller releases it with ZEB_Free.
 char *resolve_real_path(const char *path);
-// The same for a service launch: only links owned by an administering account (below) are
-// replaced; others are left in the path as they are.
+// The same for a privileged launch: only links that nobody but administering accounts can change
+// or remove (link_trusted) are replaced; others are left in the path as they are.
 char *resolve_real_path_trusted_links(const char *path);
 
 // Target of path when path itself is a junction or symbolic link on a local volume, else
@@ -30,8 +30,8 @@ constexpr int32_t REAL_PATH_MAX_SUBSTITUTIONS = 64;
 // its longest linked prefix by the link's target until nothing is a link. Returns a heap text.
 char *resolve_links(char *workingPath, LinkLookup lookup, void *context);
 
-// Whether a link owned by the account `sid` (laid out as the platform lays out a SID, `size`
-// bytes) may redirect a service launch: only links of the accounts that administer the machine
-// (Administrators, SYSTEM, TrustedInstaller). Links that users planted stay in the path, where
+// Whether the account `sid` (laid out as the platform lays out a SID, `size` bytes) administers
+// the machine (Administrators, SYSTEM, TrustedInstaller): only links such accounts own and alone
+// can change may redirect a privileged launch. Links that users planted stay in the path, where
 // the locks refuse them.
 bool real_path_trusted_owner(const void *sid, uint32_t size);

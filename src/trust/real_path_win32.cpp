@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "src/trust/link_trust.h"
 #include "src/trust/real_path.h"
 #include "src/trust/safe_file.h"
 #include "src/trust/reparse_data.h"
@@ -95,21 +96,34 @@ char *make_link_target_path(const char *linkPath, bool relative, const void *nam
 
 namespace {
 
-// Whether the link open as `link` belongs to an account that administers the machine.
-bool owned_by_administrators(HANDLE link) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(link, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                      nullptr, &descriptor) != ERROR_SUCCESS)
-    return false;
-  const bool trusted =
-      owner && IsValidSid(owner) && real_path_trusted_owner(owner, GetLengthSid(owner));
-  LocalFree(descriptor);
+// Whether the link open as `link`, named `path`, is one that only administering accounts can
+// change or remove. Its directory is asked for by name, through whatever links lead to it: that is
+// the directory the link was found in.
+bool controlled_by_administrators(HANDLE link, const wchar_t *path) {
+  PSECURITY_DESCRIPTOR own = nullptr;
+  if (GetSecurityInfo(link, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                      nullptr, nullptr, nullptr, nullptr, &own) != ERROR_SUCCESS)
+    own = nullptr;
+  WideBlock directory(wcslen(path) + 1);
+  wcscpy(directory.text, path);
+  size_t cut = 0;
+  for (size_t i = 0; directory.text[i]; ++i)
+    if (is_separator(directory.text[i])) cut = i;
+  if (cut == 2 && directory.text[1] == L':') ++cut;  // "X:" alone would be X's current directory
+  directory.text[cut] = L'\0';
+  PSECURITY_DESCRIPTOR around = nullptr;
+  if (cut == 0 ||
+      GetNamedSecurityInfoW(directory.text, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, nullptr, nullptr, &around) != ERROR_SUCCESS)
+    around = nullptr;
+  const bool trusted = link_trusted(own, around);
+  LocalFree(own);
+  LocalFree(around);
   return trusted;
 }
 
 // What one resolution knows and wants: the network answer for its drive, and whether only
-// links that administrators own are followed.
+// links that administrators control are followed.
 struct Resolution {
   DriveKind known;
   bool trusted_only = false;
@@ -134,7 +148,7 @@ char *link_target(const char *path, DriveKind *known, bool trusted_only) {
   const DWORD attributes = safe_file_attributes(file.handle);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return nullptr;
-  if (trusted_only && !owned_by_administrators(file.handle)) return nullptr;
+  if (trusted_only && !controlled_by_administrators(file.handle, wide.text)) return nullptr;
 
   alignas(8) uint8_t buffer[REPARSE_BUFFER_SIZE];
   DWORD returned = 0;

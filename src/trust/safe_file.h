@@ -55,6 +55,8 @@ void safe_file_close(void **file);
 bool safe_file_read(void *file, uint64_t limit, char **bytes, uint64_t *size);
 // Replaces the contents with `size` bytes.
 bool safe_file_replace(void *file, const void *bytes, uint64_t size);
+// Replaces what `to` holds with all that `from` holds, both taken from their start.
+bool safe_file_copy_open(void *from, void *to);
 // Adds `size` bytes at the end (a handle opened with SAFE_FILE_APPEND).
 bool safe_file_append(void *file, const void *bytes, uint64_t size);
 // Deletes the file through a handle opened with SAFE_FILE_DELETE; it goes when the last handle

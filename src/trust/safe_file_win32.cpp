@@ -52,32 +52,6 @@ bool seek(HANDLE file, DWORD method) {
   return false;
 }
 
-// Replaces what `to` holds with what `from` holds, a block at a time.
-bool copy_contents(HANDLE from, HANDLE to) {
-  if (!seek(to, FILE_BEGIN)) return false;
-  if (!SetEndOfFile(to)) {
-    ZEB_LogError("safe_file_copy", "'SetEndOfFile' failed with error 0x%X",
-                 unsigned(GetLastError()));
-    return false;
-  }
-  char *block = static_cast<char *>(ZEB_Alloc(kCopyBlock, 1));
-  bool copied = false;
-  for (;;) {
-    DWORD read = 0;
-    if (!ReadFile(from, block, kCopyBlock, &read, nullptr)) {
-      ZEB_LogError("safe_file_copy", "'ReadFile' failed with error 0x%X", unsigned(GetLastError()));
-      break;
-    }
-    if (read == 0) {
-      copied = true;
-      break;
-    }
-    if (!write_all(to, block, read)) break;
-  }
-  ZEB_Free(block);
-  return copied;
-}
-
 }  // namespace
 
 SafeFileOpen safe_file_open_wide(const wchar_t *path, uint32_t access, uint32_t share, bool create,
@@ -182,6 +156,32 @@ bool safe_file_append(void *file, const void *bytes, uint64_t size) {
   return seek(file, FILE_END) && write_all(file, bytes, size);
 }
 
+bool safe_file_copy_open(void *from, void *to) {
+  // A block at a time: no buffer the size of the file.
+  if (!seek(from, FILE_BEGIN) || !seek(to, FILE_BEGIN)) return false;
+  if (!SetEndOfFile(to)) {
+    ZEB_LogError("safe_file_copy", "'SetEndOfFile' failed with error 0x%X",
+                 unsigned(GetLastError()));
+    return false;
+  }
+  char *block = static_cast<char *>(ZEB_Alloc(kCopyBlock, 1));
+  bool copied = false;
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(from, block, kCopyBlock, &read, nullptr)) {
+      ZEB_LogError("safe_file_copy", "'ReadFile' failed with error 0x%X", unsigned(GetLastError()));
+      break;
+    }
+    if (read == 0) {
+      copied = true;
+      break;
+    }
+    if (!write_all(to, block, read)) break;
+  }
+  ZEB_Free(block);
+  return copied;
+}
+
 bool safe_file_delete_open(void *file) {
   FILE_DISPOSITION_INFO disposition = {};
   disposition.DeleteFile = TRUE;
@@ -212,7 +212,7 @@ bool safe_file_copy(const char *source, const char *destination) {
       safe_file_open(source, SAFE_FILE_READ, SAFE_FILE_SHARE_READ, false, &from) ==
           SAFE_FILE_OPENED &&
       safe_file_open(destination, SAFE_FILE_WRITE, 0, true, &to) == SAFE_FILE_OPENED &&
-      copy_contents(from, to);
+      safe_file_copy_open(from, to);
   if (!copied) ZEB_LogError("safe_file_copy", "'%s' was not copied", ZEB_GetFileName(source, true));
   safe_file_close(&from);
   safe_file_close(&to);

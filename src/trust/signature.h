@@ -46,10 +46,15 @@ struct SignatureVerdict {
 void signature_verdict_text(const SignatureVerdict &verdict, char *text, uint32_t capacity);
 
 #ifdef _WIN32
-// The verdict behind verify_signature, with its reason. Equally silent.
-SignatureVerdict verify_signature_verdict(const wchar_t *path);
 // True when `path` (NUL-terminated UTF-16) carries an Authenticode signature whose file hash
 // verifies and whose primary signer holds a pinned key; false in every other case. Silent:
 // logs nothing and sets no error state.
 bool verify_signature(const wchar_t *path);
+// The same for the file open as `file` (read access), so that what was checked is what the
+// caller goes on to read; `path` names it for the verifier.
+bool verify_signature_open(const wchar_t *path, void *file);
+// The verdicts behind verify_signature and verify_signature_open, with their reasons. Equally
+// silent.
+SignatureVerdict verify_signature_verdict(const wchar_t *path);
+SignatureVerdict verify_signature_verdict_open(const wchar_t *path, void *file);
 #endif

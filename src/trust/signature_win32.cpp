@@ -55,26 +55,30 @@ bool encode_signer_key(HANDLE state, char16_t *text, DWORD capacity) {
 // A PE image without a certificate table is refused without asking the verifier, which would
 // refuse it too: loading and starting the verifier costs an unsigned launcher more than all its
 // other checks.
+bool certainly_unsigned(HANDLE file) {
+  uint8_t head[4096];
+  DWORD size = 0;
+  OVERLAPPED at_start = {};  // reads from offset 0 whatever the handle's position
+  return ReadFile(file, head, sizeof head, &size, &at_start) &&
+         image_lacks_certificate_table(head, size);
+}
+
 bool certainly_unsigned(const wchar_t *path) {
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  uint8_t head[4096];
-  DWORD size = 0;
-  const bool read = ReadFile(file, head, sizeof head, &size, nullptr) != FALSE;
+  const bool unsigned_image = certainly_unsigned(file);
   CloseHandle(file);
-  return read && image_lacks_certificate_table(head, size);
+  return unsigned_image;
 }
 
-}  // namespace
-
-SignatureVerdict verify_signature_verdict(const wchar_t *path) {
-  SignatureVerdict verdict = {SIGNATURE_NO_CERTIFICATE_TABLE, 0, 0, 0};
-  if (certainly_unsigned(path)) return verdict;
-
+// The verifier reads the file through `file` when it is not null, else by `path`.
+SignatureVerdict verify(const wchar_t *path, HANDLE file_handle) {
+  SignatureVerdict verdict = {SIGNATURE_VERIFIER_REFUSED, 0, 0, 0};
   WINTRUST_FILE_INFO file = {};
   file.cbStruct = sizeof(file);
   file.pcwszFilePath = path;
+  file.hFile = file_handle;
 
   wintrust_data_full data = {};
   data.cbStruct = sizeof(data);
@@ -97,20 +101,33 @@ SignatureVerdict verify_signature_verdict(const wchar_t *path) {
   data.dwStateAction = WTD_STATEACTION_CLOSE;
   WinVerifyTrust(no_user, &action, &data);
 
-  if (verdict.verifier_status != 0) {
-    verdict.outcome = SIGNATURE_VERIFIER_REFUSED;
-  } else if (!encoded) {
-    verdict.outcome = SIGNATURE_NO_SIGNER_KEY;
-  } else {
-    verdict.key_index = publisher_key_index(key_text, SIGNATURE_KEY_TEXT_CAPACITY);
-    verdict.outcome =
-        verdict.key_index < publisher_key_count ? SIGNATURE_ACCEPTED : SIGNATURE_KEY_NOT_PINNED;
-    if (verdict.outcome == SIGNATURE_ACCEPTED)
-      while (key_text[verdict.key_length]) ++verdict.key_length;
-  }
+  if (verdict.verifier_status != 0) return verdict;
+  verdict.outcome = SIGNATURE_NO_SIGNER_KEY;
+  if (!encoded) return verdict;
+  verdict.key_index = publisher_key_index(key_text, SIGNATURE_KEY_TEXT_CAPACITY);
+  verdict.outcome = SIGNATURE_KEY_NOT_PINNED;
+  if (verdict.key_index >= publisher_key_count) return verdict;
+  verdict.outcome = SIGNATURE_ACCEPTED;
+  while (key_text[verdict.key_length]) ++verdict.key_length;
   return verdict;
+}
+
+constexpr SignatureVerdict kUnsigned = {SIGNATURE_NO_CERTIFICATE_TABLE, 0, 0, 0};
+
+}  // namespace
+
+SignatureVerdict verify_signature_verdict(const wchar_t *path) {
+  return certainly_unsigned(path) ? kUnsigned : verify(path, nullptr);
+}
+
+SignatureVerdict verify_signature_verdict_open(const wchar_t *path, void *file) {
+  return certainly_unsigned(file) ? kUnsigned : verify(path, file);
 }
 
 bool verify_signature(const wchar_t *path) {
   return verify_signature_verdict(path).outcome == SIGNATURE_ACCEPTED;
+}
+
+bool verify_signature_open(const wchar_t *path, void *file) {
+  return verify_signature_verdict_open(path, file).outcome == SIGNATURE_ACCEPTED;
 }

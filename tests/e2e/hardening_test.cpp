@@ -61,6 +61,9 @@ TEST(Hardening, ALibraryWithAnAlteredSignatureValueIsRefused) {
   EXPECT_EQ(install.log(data).size(), 1u);
 }
 
+// Windows looks beside the program first for a DLL that is not a known DLL, so a bcrypt.dll
+// planted there would run before the launcher's first line if it were a static import. Wine
+// looks there only when told to prefer a native DLL of that name.
 TEST(Hardening, DependenciesAreNotLoadedFromBesideTheLibraryOrTheLauncher) {
   Installation install;
   const std::string data = install.user_data();
@@ -73,8 +76,20 @@ TEST(Hardening, DependenciesAreNotLoadedFromBesideTheLibraryOrTheLauncher) {
     ASSERT_TRUE(
         CopyFileW(planted.c_str(), harness::widen(dir + "\\quarlo_planted.dll").c_str(), FALSE));
   }
+  ASSERT_TRUE(CopyFileW(harness::host_path(QUARLO_PLANTED_DLL).c_str(),
+                        harness::widen(launcher_dir.file("bcrypt.dll")).c_str(), FALSE));
 
-  EXPECT_EQ(install.run("", "", harness::widen(launcher)).exit_code, 4u);
+  // Wine's per-program override, since the test cannot change the variable WINEDLLOVERRIDES
+  // that Wine reads for a child process.
+  const wchar_t *overrides = L"Software\\Wine\\AppDefaults\\quarlo.exe\\DllOverrides";
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, overrides, L"bcrypt", REG_SZ, L"native,builtin",
+                            sizeof L"native,builtin"),
+            ERROR_SUCCESS);
+  const auto launch = install.run("", "", harness::widen(launcher));
+  RegDeleteKeyW(HKEY_CURRENT_USER, overrides);
+
+  EXPECT_EQ(read(launcher_dir.file("planted_ran.txt")), "(missing)");
+  EXPECT_EQ(launch.exit_code, 4u);
   EXPECT_EQ(read(data + "\\test_app_probe.txt"), "quarlo_planted.dll=126\n");
 }
 

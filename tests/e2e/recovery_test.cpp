@@ -136,6 +136,34 @@ TEST(Recovery, OnlyTopLevelSkelFilesAreCopiedAndOthersStay) {
   EXPECT_FALSE(harness::file_exists(install.data + "\\lock_client"));
 }
 
+// Anyone who can write the data directory can leave a lock name behind that a plain delete
+// refuses: a read-only file, or a second name of some other file. Recovery removes the name
+// alone; the file behind the other name keeps its bytes.
+TEST(Recovery, AReadOnlyOrHardLinkedLockNameIsRemoved) {
+  for (const bool hard_link : {false, true}) {
+    SCOPED_TRACE(hard_link ? "a second name of another file" : "read-only");
+    Broken install;
+    DeleteFileW(harness::widen(install.data + "\\appdata.json").c_str());
+    const std::string lock = install.data + "\\lock";
+    const std::string other = install.local() + "\\other.txt";
+    if (hard_link) {
+      harness::write_file(other, "other bytes");
+      ASSERT_TRUE(
+          CreateHardLinkW(harness::widen(lock).c_str(), harness::widen(other).c_str(), nullptr));
+    } else {
+      harness::write_file(lock, "");
+      ASSERT_TRUE(SetFileAttributesW(harness::widen(lock).c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    const auto launch = install.launch();
+    EXPECT_EQ(launch.exit_code, 2u);
+    EXPECT_TRUE(launch.dialogs.empty());
+    EXPECT_TRUE(install.restored());
+    EXPECT_FALSE(harness::file_exists(lock));
+    EXPECT_EQ(read(other), hard_link ? "other bytes" : "(missing)");
+    SetFileAttributesW(harness::widen(lock).c_str(), FILE_ATTRIBUTE_NORMAL);  // should one stay
+  }
+}
+
 TEST(Recovery, AFailedLoadOrEntryRecoversOnceAndTriesAgain) {
   {
     Broken install;
@@ -154,21 +182,45 @@ TEST(Recovery, AFailedLoadOrEntryRecoversOnceAndTriesAgain) {
   }
 }
 
-TEST(Recovery, ALibraryThatStaysUnlockableEndsWithTwoAfterOneRecovery) {
+TEST(Recovery, ALibraryThatStaysUnlockableEndsWithSkelCopyAfterOneRecovery) {
   Broken install;
-  // Another writer keeps the library from being locked against writing, before and after the
-  // recovery.
+  // Another writer keeps the library from being locked against writing, and from being
+  // replaced, before and during the recovery.
   HANDLE writer =
       CreateFileW(harness::widen(install.data + "\\app.dll").c_str(), GENERIC_WRITE,
                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
   const auto launch = install.launch();
   CloseHandle(writer);
-  EXPECT_EQ(launch.exit_code, 2u);
-  EXPECT_TRUE(launch.dialogs.empty());
+  expect_refusal(launch, "File System Error - Skel Copy");
   EXPECT_TRUE(install.log(install.data).empty());
+  EXPECT_FALSE(install.restored()) << "the settings still call for a recovery";
   EXPECT_EQ(read(install.data + "\\config.txt"), "\napp_block_hash=" + kHashA + "\n")
       << "exactly one recovery";
+}
+
+TEST(Recovery, ABuildThatDiesWhileLoadingIsReplacedOnTheFourthLaunch) {
+  Broken install;
+  CopyFileW(harness::host_path(QUARLO_DYING_APP).c_str(),
+            harness::widen(install.data + "\\app.dll").c_str(), FALSE);
+  for (int launch = 1; launch <= 3; ++launch)
+    EXPECT_EQ(install.launch().exit_code, 0xD1Eu) << "launch " << launch;
+  EXPECT_EQ(read(install.data + "\\cc0.txt"), counter_record(kHashA, 3));
+  EXPECT_EQ(install.launch().exit_code, 9u);
+  EXPECT_EQ(read(install.data + "\\config.txt"), "\napp_block_hash=" + kHashA + "\n");
+}
+
+TEST(Recovery, ADamagedCopyOfSkelsOwnBuildIsCopiedAgain) {
+  Broken install;
+  // The settings already name skel's build, but its library was cut short.
+  install.install_app(install.data, {"return=0"}, "app.dll", kHashB,
+                      scenario::signed_app("rsa4096"));
+  std::string library = read(install.data + "\\app.dll");
+  harness::write_file(install.data + "\\app.dll", library.substr(0, library.size() / 2));
+  const auto launch = install.launch();
+  EXPECT_TRUE(launch.dialogs.empty());
+  EXPECT_EQ(launch.exit_code, 9u);
+  EXPECT_FALSE(harness::file_exists(install.data + "\\config.txt")) << "the good build is not blocked";
 }
 
 TEST(Recovery, RefusedWhenSkelIsMissingOrBroken) {

@@ -2,6 +2,9 @@
 // recovers once from a refused library, and gives up with "Signature Failure" the second time.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "scenario.h"
 #include "tests/ecdsa_support.h"
 
@@ -64,24 +67,77 @@ TEST(SignedLaunch, ARefusedLibraryIsReplacedFromSkelOnce) {
   }
 }
 
-TEST(SignedLaunch, ASecondRefusalShowsSignatureFailureOnce) {
+TEST(SignedLaunch, ASecondRefusalShowsOneBoxAndTheRefusedLibraryNeverRuns) {
+  {
+    SCOPED_TRACE("a local installation without skel has nothing to recover from");
+    Installation install;
+    install.install_app(install.local(), {"return=0"});
+    const auto launch = install.run("", install.local(), scenario::signed_launcher());
+    EXPECT_EQ(launch.exit_code, 0u);
+    ASSERT_EQ(launch.dialogs.size(), 1u);
+    EXPECT_EQ(launch.dialogs[0].title, "Signature Failure");
+    EXPECT_EQ(launch.dialogs[0].text,
+              "Quarlo is either out of date or corrupt. Please try reinstalling from "
+              "https://quarlo.app/download.");
+    EXPECT_TRUE(install.log(install.local()).empty());
+  }
+  {
+    SCOPED_TRACE("a recovery that cannot replace the library refuses instead of copying less");
+    Installation install;
+    const std::string data = install.user_data();
+    install.install_app(data, {"return=0"});
+    install.install_skel(install.program_files() + "\\skel", scenario::signed_app("rsa4096"));
+    HANDLE held = CreateFileW(harness::widen(data + "\\app.dll").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const auto launch = install.run("", "", scenario::signed_launcher());
+    CloseHandle(held);
+    EXPECT_EQ(launch.exit_code, 0u);
+    ASSERT_EQ(launch.dialogs.size(), 1u);
+    EXPECT_EQ(launch.dialogs[0].title, "File System Error - Skel Copy");
+    EXPECT_TRUE(install.log(data).empty());
+    EXPECT_EQ(install.run("", "", scenario::signed_launcher()).exit_code, 9u)
+        << "once the holder is gone the next launch recovers";
+  }
+}
+
+// Another process may open the running launcher's file without sharing, so that reading it
+// fails. The library check must stay on. The library is made large (zeros past its image) so that
+// the launcher is still hashing it when the hold begins.
+TEST(SignedLaunch, AnUnsignedLibraryIsRefusedWhileTheLauncherFileIsHeld) {
   Installation install;
   const std::string data = install.user_data();
-  install.install_app(data, {"return=0"});
+  install.install_app(data, {"return=21"});
+  {
+    HANDLE library = CreateFileW(harness::widen(data + "\\app.dll").c_str(), GENERIC_WRITE, 0,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(library, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER end = {};
+    end.QuadPart = 64 << 20;
+    const bool grown = SetFilePointerEx(library, end, nullptr, FILE_BEGIN) && SetEndOfFile(library);
+    CloseHandle(library);
+    ASSERT_TRUE(grown);
+  }
   install.install_skel(install.program_files() + "\\skel", scenario::signed_app("rsa4096"));
-  // Held without write sharing, so the recovery cannot copy the signed build over it.
-  HANDLE held = CreateFileW(harness::widen(data + "\\app.dll").c_str(), GENERIC_READ,
-                            FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  const auto launch = install.run("", "", scenario::signed_launcher());
-  CloseHandle(held);
-  EXPECT_EQ(launch.exit_code, 0u);
-  ASSERT_EQ(launch.dialogs.size(), 1u);
-  EXPECT_EQ(launch.dialogs[0].title, "Signature Failure");
-  EXPECT_EQ(launch.dialogs[0].text,
-            "Quarlo is either out of date or corrupt. Please try reinstalling from "
-            "https://quarlo.app/download.");
-  EXPECT_TRUE(install.log(data).empty()) << "the refused library never ran";
+
+  const std::wstring launcher = scenario::signed_launcher();
+  std::atomic<bool> done{false}, held{false};
+  auto launch = install.start("", "", launcher);
+  std::thread holder([&] {
+    // Opened as soon as the started process lets it, and kept until the launch ends.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    while (!done && file == INVALID_HANDLE_VALUE)
+      file = CreateFileW(launcher.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    held = file != INVALID_HANDLE_VALUE;
+    while (!done) Sleep(1);
+    if (held) CloseHandle(file);
+  });
+  const DWORD exit_code = launch->wait();
+  done = true;
+  holder.join();
+  ASSERT_TRUE(held);
+  EXPECT_EQ(exit_code, 9u) << "the unsigned library was refused and the signed skel build ran";
+  EXPECT_EQ(install.log(data).size(), 1u);
 }
 
 TEST(SignedLaunch, RecoveryRefusesAnUnsignedSkelLibraryWhateverTheLauncher) {

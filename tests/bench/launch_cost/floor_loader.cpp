@@ -1,7 +1,7 @@
 // The work a launcher cannot avoid: read the whole library once and take its SHA-256 with
 // BCrypt, then load it and call wx_main with the digest. Built with LAUNCH_COST_FLOOR_VERIFY it
-// is the floor of a signed launcher: it also checks the Authenticode signatures of itself and of
-// the library, and refuses to go on when either does not verify.
+// is the floor of a signed launcher: it also checks the library's Authenticode signature, and
+// refuses to go on when it does not verify. Like the launcher, it does not verify its own file.
 #include <windows.h>
 
 // After windows.h, whose base types it needs.
@@ -75,11 +75,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (!sha256_file(library, hex)) return 13;
 
 #ifdef LAUNCH_COST_FLOOR_VERIFY
-  // In the order a signed launcher checks: itself, then the library. An unsigned or altered file
-  // fails early and would make the floor look cheaper than it is, so a failure ends the run.
-  wchar_t self[1024];
-  const DWORD self_length = GetModuleFileNameW(nullptr, self, 1024);
-  if (self_length == 0 || self_length >= 1024 || verify_trust(self) != 0) return 14;
+  // An unsigned or altered library fails early and would make the floor look cheaper than it
+  // is, so a failure ends the run.
   if (verify_trust(library) != 0) return 15;
 #endif
 

@@ -5,7 +5,7 @@
 // Two configurations are measured in the same run, their launches interleaved: unsigned (the
 // given quarlo.exe, minimal loader and floor over unsigned libraries) and, when the signed
 // programs are given, signed (a signed launcher, the minimal loader and a signed floor that
-// verifies itself and the library, over signed libraries). Before measuring, both verifying
+// verifies the library, over signed libraries). Before measuring, both verifying
 // programs must refuse a signed library altered after signing: the signed figures are then known
 // to include the signature checks.
 //
@@ -356,7 +356,7 @@ int usage() {
 int wmain(int argc, wchar_t **argv) {
   Configuration unsigned_config = {
       "unsigned",
-      "Unsigned: quarlo.exe with the production keys, whose own signature does not verify, so\n"
+      "Unsigned: quarlo.exe with the production keys, which carries no signature, so\n"
       "it checks no library; floor: read and SHA-256 the library, load it, call wx_main",
       {{"quarlo", L"", true}, {"minimal", L"", false}, {"floor", L"", true}},
       {},
@@ -365,7 +365,7 @@ int wmain(int argc, wchar_t **argv) {
   Configuration signed_config = {
       "signed",
       "Signed with the pinned rsa4096 test key (test-key quarlo, libraries, floor): quarlo and\n"
-      "the floor check their own signature and the library's, hash only, no revocation",
+      "the floor check the library's signature, hash only, no revocation",
       {{"quarlo", L"", true}, {"minimal", L"", false}, {"floor", L"", true}},
       {},
       {},

@@ -10,9 +10,11 @@ void trace_launch(const LaunchState *) {}
 void trace_settings(const LaunchState *) {}
 void trace_record(const char *, int32_t, bool, bool) {}
 bool trace_record_unread(const char *) { return false; }
-void trace_recovery(const LaunchState *) {}
-void trace_recovery_done(bool) {}
+void trace_recovery(const LaunchState *, RecoveryReason) {}
+bool trace_recovery_done(bool restored) { return restored; }
 void trace_refusal(const char *) {}
 void trace_retry() {}
 void trace_library(const LaunchState *, bool) {}
-bool trace_verify_library(const wchar_t *path) { return verify_signature(path); }
+bool trace_verify_library(const wchar_t *path, void *file) {
+  return file ? verify_signature_open(path, file) : verify_signature(path);
+}

@@ -59,6 +59,7 @@ class RunningProcess {
   RunningProcess &operator=(const RunningProcess &) = delete;
   bool started() const { return process_ != nullptr; }
   DWORD wait(DWORD timeout_ms = 60000);  // the exit code, or 0xDEAD after a forced end
+  bool exited() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }
 
  private:
   HANDLE process_ = nullptr;

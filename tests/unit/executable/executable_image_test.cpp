@@ -9,6 +9,9 @@
 
 #include "harness.h"
 
+// The canary of the product code linked into this test, seeded as in the launcher.
+extern "C" uintptr_t __stack_chk_guard;
+
 namespace {
 
 const std::wstring kExe = harness::host_path(QUARLO_EXE);
@@ -41,6 +44,11 @@ class PeImage {
     return names;
   }
 
+  std::vector<IMAGE_SECTION_HEADER> sections() const {
+    const auto *first = IMAGE_FIRST_SECTION(nt_);
+    return {first, first + nt_->FileHeader.NumberOfSections};
+  }
+
  private:
   template <typename T>
   const T *at(uint32_t offset) const {
@@ -68,15 +76,59 @@ TEST(ExecutableImage, IsA64BitGuiProgram) {
   EXPECT_EQ(image.nt().OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
 }
 
+// Static imports are loaded before the first line of the launcher runs. Windows takes the
+// system's known DLLs (the KnownDLLs list) from System32 only; any other name it looks for
+// beside the program first, where whoever can write that folder may plant it.
 TEST(ExecutableImage, ImportsOnlyWindowsSystemLibraries) {
   PeImage image(kExe);
   ASSERT_TRUE(image.ok());
-  const std::set<std::string> system = {
-      "kernel32.dll", "user32.dll",   "shell32.dll", "shlwapi.dll", "ole32.dll",
-      "advapi32.dll", "wintrust.dll", "crypt32.dll", "bcrypt.dll",  "msvcrt.dll"};
+  const std::set<std::string> known = {"kernel32.dll", "shell32.dll",  "shlwapi.dll",
+                                       "ole32.dll",    "advapi32.dll", "msvcrt.dll"};
   const auto dlls = image.imported_dlls();
   ASSERT_FALSE(dlls.empty());
-  for (const auto &dll : dlls) EXPECT_TRUE(system.count(dll)) << "unexpected import " << dll;
+  for (const auto &dll : dlls) EXPECT_TRUE(known.count(dll)) << "not a known DLL: " << dll;
+}
+
+// Address-space randomisation needs the relocations as well as the flag; data execution
+// prevention is only as good as the sections that are never both written and run.
+TEST(ExecutableImage, IsRandomisedAndNeverRunsWhatItWrites) {
+  PeImage image(kExe);
+  ASSERT_TRUE(image.ok());
+  const auto &optional = image.nt().OptionalHeader;
+  for (WORD flag : {IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA,
+                    IMAGE_DLLCHARACTERISTICS_NX_COMPAT}) {
+    EXPECT_TRUE(optional.DllCharacteristics & flag)
+        << "DllCharacteristics lacks 0x" << std::hex << flag;
+  }
+  EXPECT_FALSE(image.nt().FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
+  EXPECT_NE(optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 0u);
+  for (const auto &section : image.sections()) {
+    const std::string name(reinterpret_cast<const char *>(section.Name),
+                           strnlen(reinterpret_cast<const char *>(section.Name), 8));
+    EXPECT_FALSE((section.Characteristics & IMAGE_SCN_MEM_WRITE) &&
+                 (section.Characteristics & IMAGE_SCN_MEM_EXECUTE))
+        << name << " is writable and executable";
+  }
+}
+
+// The stripped image keeps no symbols, so the link map beside it shows that product code calls
+// the canary check, and that the check itself is in the image.
+TEST(ExecutableImage, ProductCodeChecksStackCanaries) {
+  std::string map;
+  ASSERT_TRUE(harness::read_file(harness::narrow(harness::host_path(QUARLO_EXE ".map")), &map));
+  const size_t layout = map.find("Linker script and memory map");
+  ASSERT_NE(layout, std::string::npos);
+  const std::string guard = "libquarlo_lib.a(stack_guard_win32.cpp.obj)\n";
+  const size_t member = map.find(guard);
+  ASSERT_LT(member, layout) << "the canary and its check are not linked in";
+  const size_t line = member + guard.size();
+  const std::string reference = map.substr(line, map.find('\n', line) - line);
+  EXPECT_NE(reference.find("libquarlo_lib.a("), std::string::npos) << reference;
+  EXPECT_NE(reference.find("(__stack_chk_"), std::string::npos) << reference;
+  EXPECT_NE(map.find("                __stack_chk_fail\n", layout), std::string::npos)
+      << "the check is not in the image";
+  // Seeding clears the low byte, which the value built into the image has set.
+  EXPECT_EQ(__stack_chk_guard & 0xFF, 0u) << "the canary was never seeded";
 }
 
 std::string manifest_text() {

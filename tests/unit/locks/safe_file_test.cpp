@@ -10,6 +10,7 @@
 #include "src/trust/permissions.h"
 #include "src/trust/safe_file.h"
 #include "tests/unit/log_capture.h"
+#include "zeb/file_list.h"
 
 namespace {
 
@@ -90,14 +91,37 @@ TEST(SafeFile, AFileWithASecondNameIsLeftAlone) {
   EXPECT_EQ(read(planted), "(missing)");
 }
 
-TEST(SkelCopy, ASkelThatListsNothingCopiesNothing) {
+TEST(SkelCopy, SettingsAreReplacedOnlyOverACompleteSetOfFilesAndNoTemporaryStays) {
   const Scratch dir("skelcopy");
   const Scratch skel("skelcopy-skel");
-  LogCapture log;
-  EXPECT_FALSE(skel_copy_files((skel.dir + "-vanished").c_str(), dir.dir.c_str()));
   write(skel.file("appdata.json"), "{}");
-  EXPECT_TRUE(skel_copy_files(skel.dir.c_str(), dir.dir.c_str()));
-  EXPECT_EQ(read(dir.file("appdata.json")), "{}");
+  write(skel.file("a.dll"), "new library");
+  write(skel.file("z.dat"), "new data");
+  write(dir.file("a.dll"), "old library");
+  write(dir.file("z.dat"), "old data");
+  const char settings[] = "{\"so_name\": \"a.dll\"}";
+  const SkelCopy checked = {settings, sizeof settings - 1, "none.dll", nullptr};
+  ZEB_FileList *list = ZEB_GetFileList(skel.dir.c_str(), "");
+
+  const ZEB_FileList empty = {nullptr, 0};
+  EXPECT_FALSE(skel_copy_files(&empty, dir.dir.c_str(), &checked));
+  {
+    LogCapture log;
+    // A file that cannot be read stops the copy before the settings change.
+    HANDLE held = CreateFileA(skel.file("z.dat").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    EXPECT_FALSE(skel_copy_files(list, dir.dir.c_str(), &checked));
+    CloseHandle(held);
+    EXPECT_EQ(read(dir.file("a.dll")), "new library");
+    EXPECT_EQ(read(dir.file("z.dat")), "old data");
+    EXPECT_EQ(read(dir.file("appdata.json")), "(missing)");
+  }
+  EXPECT_TRUE(skel_copy_files(list, dir.dir.c_str(), &checked));
+  ZEB_FreeFileList(&list);
+  EXPECT_EQ(read(dir.file("z.dat")), "new data");
+  EXPECT_EQ(read(dir.file("appdata.json")), settings) << "the bytes checked, not skel's file";
+  WIN32_FIND_DATAA found;
+  EXPECT_EQ(FindFirstFileA(dir.file("quarlo-*.tmp").c_str(), &found), INVALID_HANDLE_VALUE);
 }
 
 }  // namespace

@@ -1,0 +1,58 @@
+// The process token's facts for the privilege decision.
+#include <windows.h>
+
+#include "src/launch/launch_privilege.h"
+#include "zeb/log.h"
+#include "zeb/memory.h"
+
+namespace {
+
+constexpr char kTag[] = "launch_token_privileged";
+
+// One class of token information in a heap block of its size, or null (logged).
+void *token_information(HANDLE token, TOKEN_INFORMATION_CLASS kind, const char *name) {
+  DWORD size = 0;
+  GetTokenInformation(token, kind, nullptr, 0, &size);
+  void *block = size ? ZEB_Alloc(size, 1) : nullptr;
+  if (block && GetTokenInformation(token, kind, block, size, &size)) return block;
+  ZEB_LogError(kTag, "'GetTokenInformation' failed for %s with error 0x%X", name,
+               unsigned(GetLastError()));
+  ZEB_Free(block);
+  return nullptr;
+}
+
+}  // namespace
+
+bool launch_token_privileged(bool service_marker) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    ZEB_LogError(kTag, "'OpenProcessToken' failed with error 0x%X", unsigned(GetLastError()));
+    return true;
+  }
+  auto *user = static_cast<TOKEN_USER *>(token_information(token, TokenUser, "the user"));
+  auto *groups = static_cast<TOKEN_GROUPS *>(token_information(token, TokenGroups, "the groups"));
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  const bool elevation_read =
+      GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+  if (!elevation_read)
+    ZEB_LogError(kTag, "'GetTokenInformation' failed for the elevation with error 0x%X",
+                 unsigned(GetLastError()));
+  CloseHandle(token);
+
+  bool privileged = true;
+  if (user && groups && elevation_read) {
+    auto *sids = static_cast<TokenSid *>(ZEB_Alloc(groups->GroupCount + 1, sizeof(TokenSid)));
+    for (DWORD i = 0; i < groups->GroupCount; ++i)
+      sids[i] = {groups->Groups[i].Sid, GetLengthSid(groups->Groups[i].Sid)};
+    const TokenFacts facts = {{user->User.Sid, GetLengthSid(user->User.Sid)},
+                              sids,
+                              groups->GroupCount,
+                              elevation.TokenIsElevated != 0};
+    privileged = launch_privileged(facts, service_marker);
+    ZEB_Free(sids);
+  }
+  ZEB_Free(user);
+  ZEB_Free(groups);
+  return privileged;
+}

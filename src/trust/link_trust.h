@@ -1,0 +1,13 @@
+#pragma once
+// Whether a junction or symbolic link may redirect a privileged launch: only when nobody but the
+// accounts that administer the machine can change or remove it. Descriptors are the platform's
+// security descriptors, typed `void *` so that pure code can include this header.
+
+// True when the link's owner is an administering account (real_path_trusted_owner), the link's
+// DACL allows no other account to write its data, attributes or extended attributes, change its
+// permissions or owner, or delete it, and its directory's DACL allows no other account to delete
+// its entries or change that directory's permissions or owner. Generic rights count as the file
+// rights they stand for; inherit-only entries are ignored; a missing or null DACL allows
+// everything; a denying entry is not credited (only what is allowed counts); a null descriptor
+// is not trusted. Reads the descriptors only.
+bool link_trusted(const void *link_descriptor, const void *directory_descriptor);

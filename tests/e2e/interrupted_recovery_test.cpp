@@ -1,0 +1,157 @@
+// Recovery when the machine is least healthy: a launcher ended at any instant of a crash-loop
+// recovery, and a data directory on a full disk. Whatever is left, a few plain launches reach
+// the restored build and nothing of the user's is lost.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "scenario.h"
+
+namespace {
+
+using scenario::Installation;
+using scenario::kHashA;
+using scenario::kHashB;
+
+std::string read(const std::string &path) {
+  std::string content;
+  return harness::read_file(path, &content) ? content : "(missing)";
+}
+
+// Name, size and write time of each entry of the installation; the launcher's temporaries are
+// left out, so that a change is one of the installation's own files changing.
+using Snapshot = std::map<std::string, std::pair<ULONGLONG, ULONGLONG>>;
+Snapshot snapshot(const std::string &dir) {
+  Snapshot entries;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(harness::widen(dir + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return entries;
+  do {
+    const std::string name = harness::narrow(found.cFileName);
+    if (name.rfind("quarlo-", 0) == 0) continue;
+    entries[name] = {(ULONGLONG(found.nFileSizeHigh) << 32) | found.nFileSizeLow,
+                     (ULONGLONG(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                         found.ftLastWriteTime.dwLowDateTime};
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return entries;
+}
+
+// A crash loop of build A over a 32 MB signed skel build, the library named `so_name`.
+struct CrashLoop : Installation {
+  std::string data = user_data();
+  std::string skel = program_files() + "\\skel";
+  explicit CrashLoop(const std::string &so_name) {
+    install_app(data, {"return=0"}, so_name);
+    install_skel(skel, harness::narrow(harness::host_path(std::string(QUARLO_SIGNED_DIR) +
+                                                          "/test_app_large_rsa4096.dll")),
+                 kHashB, {"return=9"}, so_name);
+    harness::write_file(data + "\\cc0.txt",
+                        "{\n\t\"count\": 3,\n\t\"hash\": \"" + kHashA + "\"\n}");
+    harness::write_file(data + "\\config.txt", "theme=dark");
+    harness::write_file(data + "\\notes.txt", "mine");
+  }
+  std::unique_ptr<harness::RunningProcess> begin() const {
+    return start("", "", scenario::testkeys_path());
+  }
+  // Plain launches until the restored build runs, at most three.
+  void expect_heals() const {
+    for (int launch = 1;; ++launch) {
+      const auto result = run("", "", scenario::testkeys_path());
+      for (const auto &dialog : result.dialogs) ADD_FAILURE() << "box: " << dialog.title;
+      if (result.exit_code == 9u) break;
+      if (launch == 3) {
+        ADD_FAILURE() << "not healed after three launches, last exit " << result.exit_code;
+        break;
+      }
+    }
+    EXPECT_EQ(read(data + "\\appdata.json"), read(skel + "\\appdata.json"));
+    EXPECT_EQ(read(data + "\\notes.txt"), "mine");
+    EXPECT_EQ(read(data + "\\config.txt").rfind("theme=dark\n", 0), 0u);
+    WIN32_FIND_DATAW found;
+    EXPECT_EQ(FindFirstFileW(harness::widen(data + "\\quarlo-*.tmp").c_str(), &found),
+              INVALID_HANDLE_VALUE)
+        << "no temporary is left";
+  }
+};
+
+// Ends the launcher right after the `changes`-th change of the installation's files; false when
+// it finished first (or stopped at a box and was ended after a minute).
+bool interrupt_after_changes(const CrashLoop &install, int changes) {
+  Snapshot last = snapshot(install.data);
+  auto launcher = install.begin();
+  const ULONGLONG deadline = GetTickCount64() + 60000;
+  for (int seen = 0; !launcher->exited();) {
+    if (GetTickCount64() > deadline) {
+      ADD_FAILURE() << "the launcher did not finish";
+      return false;
+    }
+    const Snapshot now = snapshot(install.data);
+    if (now != last && ++seen == changes) return launcher->wait(0) == 0xDEAD;
+    last = now;
+    Sleep(1);
+  }
+  return false;
+}
+
+TEST(InterruptedRecovery, EndingTheLauncherAtAnyPointStillHeals) {
+  for (const std::string so_name : {"app.dll", "quarlo.dll"}) {  // before and after appdata.json
+    SCOPED_TRACE(so_name);
+    ULONGLONG duration = 0;
+    {
+      const CrashLoop install(so_name);
+      const ULONGLONG started = GetTickCount64();
+      EXPECT_EQ(install.begin()->wait(), 9u) << "uninterrupted, the recovery completes";
+      duration = GetTickCount64() - started;
+    }
+    for (int changes = 1;; ++changes) {
+      SCOPED_TRACE("after change " + std::to_string(changes));
+      const CrashLoop install(so_name);
+      if (!interrupt_after_changes(install, changes)) {
+        // The block line, the library, the script, the settings and the records all change.
+        EXPECT_GE(changes, 4) << "interrupted after too few changes to be telling";
+        break;
+      }
+      install.expect_heals();
+    }
+    constexpr int kSteps = 6;
+    for (int step = 1; step <= kSteps; ++step) {
+      SCOPED_TRACE("at step " + std::to_string(step) + " of " + std::to_string(kSteps + 1));
+      const CrashLoop install(so_name);
+      auto launcher = install.begin();
+      Sleep(DWORD(duration * step / (kSteps + 1)));
+      launcher->wait(0);
+      install.expect_heals();
+    }
+  }
+}
+
+// Runs under small_volume.sh, with C:\ProgramData\Quarlo on a small volume of its own.
+TEST(SmallVolume, DISABLED_AFullDiskRefusesTheRecoveryUntilThereIsRoom) {
+  ASSERT_TRUE(GetEnvironmentVariableW(L"QUARLO_SMALL_VOLUME", nullptr, 0) > 0);
+  Installation install;
+  install.write_setup("{\"useProgramData\": true}");
+  const std::string data = install.program_data();
+  install.install_app(data, {"return=0"});
+  install.install_skel(install.program_files() + "\\skel", scenario::signed_app("rsa4096"));
+  harness::write_file(data + "\\cc0.txt", "{\n\t\"count\": 3,\n\t\"hash\": \"" + kHashA + "\"\n}");
+  // Ballast leaves room for less than half of the new library beside the old one.
+  ULARGE_INTEGER free_bytes = {};
+  ASSERT_TRUE(GetDiskFreeSpaceExW(harness::widen(data).c_str(), &free_bytes, nullptr, nullptr));
+  const std::string library = read(scenario::signed_app("rsa4096"));
+  const ULONGLONG ballast = free_bytes.QuadPart - library.size() / 2;
+  ASSERT_TRUE(harness::write_file(data + "\\ballast", std::string(size_t(ballast), 'x')));
+
+  const auto refused = install.run("", "", scenario::testkeys_path());
+  EXPECT_EQ(refused.exit_code, 0u);
+  ASSERT_EQ(refused.dialogs.size(), 1u);
+  EXPECT_EQ(refused.dialogs[0].title, "File System Error - Skel Copy");
+  EXPECT_TRUE(install.log(data).empty()) << "the crashing build did not run";
+
+  DeleteFileW(harness::widen(data + "\\ballast").c_str());
+  const auto healed = install.run("", "", scenario::testkeys_path());
+  EXPECT_TRUE(healed.dialogs.empty());
+  EXPECT_EQ(healed.exit_code, 9u);
+}
+
+}  // namespace

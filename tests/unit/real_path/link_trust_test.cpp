@@ -1,0 +1,97 @@
+// Which links a privileged launch follows, over descriptors written as SDDL text.
+#include <gtest/gtest.h>
+#include <windows.h>
+// After windows.h.
+#include <sddl.h>
+
+#include <string>
+
+#include "src/trust/link_trust.h"
+
+namespace {
+
+const std::wstring kAdminOnly = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+// C:\ProgramData: users may add files and folders, not delete others' or change its DACL.
+const std::wstring kProgramData =
+    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GA;;;CO)(A;OICI;0x1200a9;;;BU)"
+    L"(A;CI;0x116;;;BU)";
+
+class Descriptor {
+ public:
+  explicit Descriptor(const std::wstring &sddl) {
+    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                     &descriptor_, nullptr))
+        << "SDDL not understood";
+  }
+  ~Descriptor() { LocalFree(descriptor_); }
+  const void *get() const { return descriptor_; }
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+};
+
+// Owned by SYSTEM, with a null DACL. Built by hand: Wine reads "D:NO_ACCESS_CONTROL" as an empty
+// DACL, which allows nothing, where Windows makes it null.
+class NullDacl {
+ public:
+  NullDacl() {
+    InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION);
+    ConvertStringSidToSidW(L"S-1-5-18", &system_);
+    SetSecurityDescriptorOwner(&descriptor_, system_, FALSE);
+    SetSecurityDescriptorDacl(&descriptor_, TRUE, nullptr, FALSE);
+  }
+  ~NullDacl() { LocalFree(system_); }
+  const void *get() const { return &descriptor_; }
+
+ private:
+  SECURITY_DESCRIPTOR descriptor_ = {};
+  PSID system_ = nullptr;
+};
+
+bool trusted(const std::wstring &link, const std::wstring &directory = kProgramData) {
+  return link_trusted(Descriptor(link).get(), Descriptor(directory).get());
+}
+
+TEST(LinkTrust, AdministeringOwnersWithAdministratorOnlyRightsAreTrusted) {
+  for (const wchar_t *owner :
+       {L"O:SY", L"O:BA", L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"}) {
+    SCOPED_TRACE(owner);
+    EXPECT_TRUE(trusted(owner + kAdminOnly));
+  }
+  // Reading, and rights that apply only to what is created inside, change nothing.
+  EXPECT_TRUE(trusted(L"O:SYD:(A;;FA;;;SY)(A;;GRGX;;;WD)(A;OICIIO;GA;;;BU)"));
+  EXPECT_FALSE(trusted(L"O:BU" + kAdminOnly)) << "owned by Users";
+  EXPECT_FALSE(trusted(L"O:S-1-5-21-1-2-3-1001" + kAdminOnly)) << "owned by a user";
+  EXPECT_FALSE(link_trusted(nullptr, nullptr));
+}
+
+TEST(LinkTrust, ALinkThatAnotherAccountMayChangeIsNotTrusted) {
+  // Write data, write extended attributes, write attributes (each enough to set a reparse
+  // point or change it), change the DACL, take ownership, delete, and the generic forms.
+  for (const wchar_t *right : {L"0x2", L"0x10", L"0x100", L"WD", L"WO", L"SD", L"GW", L"GA"}) {
+    SCOPED_TRACE(right);
+    EXPECT_FALSE(trusted(L"O:SY" + kAdminOnly + L"(A;;" + right + L";;;S-1-5-21-1-2-3-1001)"));
+  }
+  // A denial is not credited: only what is allowed counts.
+  EXPECT_FALSE(trusted(L"O:SYD:(D;;FA;;;BU)(A;;FA;;;SY)(A;;FA;;;BU)"));
+  EXPECT_FALSE(link_trusted(NullDacl().get(), Descriptor(kProgramData).get()))
+      << "a null DACL allows everything";
+  EXPECT_FALSE(trusted(L"O:SY")) << "no DACL";
+  // What a SYSTEM-made directory under C:\ProgramData inherits lets users write its
+  // attributes: made into a junction by a user, it is still owned by SYSTEM.
+  EXPECT_FALSE(
+      trusted(L"O:SYD:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIIOID;GA;;;CO)"
+              L"(A;OICIID;0x1200a9;;;BU)(A;CIID;0x116;;;BU)"));
+}
+
+TEST(LinkTrust, ALinkInADirectoryWhereAnotherAccountMayDeleteEntriesIsNotTrusted) {
+  const std::wstring link = L"O:SY" + kAdminOnly;
+  for (const wchar_t *right : {L"0x40", L"GA", L"WD", L"WO"}) {  // delete child, and ways to it
+    SCOPED_TRACE(right);
+    EXPECT_FALSE(trusted(link, kAdminOnly + L"(A;;" + right + L";;;BU)"));
+  }
+  EXPECT_FALSE(link_trusted(Descriptor(link).get(), NullDacl().get()));
+  EXPECT_TRUE(trusted(link, kAdminOnly + L"(A;OICIIO;GA;;;BU)")) << "inherit-only";
+}
+
+}  // namespace
