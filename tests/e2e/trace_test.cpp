@@ -143,7 +143,7 @@ TEST(Trace, ACrashLoopShowsEachRecordAndWhyTheRecoveryRuns) {
   EXPECT_LT(done, recovered.lines.size());
   EXPECT_TRUE(recovered.has("quarlo: library " + install.data + "\\\\app.dll: sha256 " +
                             scenario::sha256_of_file(QUARLO_TEST_APP_SHA256 ".rsa4096") +
-                            "; signature not checked"));
+                            "; signature not checked, the launcher carries no signature"));
   ASSERT_FALSE(recovered.lines.empty());
   EXPECT_EQ(recovered.lines.back(), "quarlo: exit code 9");
 }
