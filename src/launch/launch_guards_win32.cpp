@@ -132,7 +132,7 @@ bool guard_before_loading(LaunchState *state) {
         state->result = 7002;
         return false;
       }
-      if (!skel_recover(state->data_dir, &state->settings, reason)) {
+      if (!skel_recover(state->data_dir, &state->settings, reason, state->privileged)) {
         state->result = 0;
         return false;
       }

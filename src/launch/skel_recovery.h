@@ -19,9 +19,10 @@ enum RecoveryReason : uint32_t {
 // Restores `data_directory` (ending in a backslash) from skel and re-reads its appdata.json
 // into `settings`. True when the copy was made and both settings were read back. Every refusal
 // shows a "File System Error - ..." box; one after the copy began leaves whole files only, and
-// the old settings, so that the next launch recovers again.
+// the old settings, so that the next launch recovers again. A `privileged` launch restores from a
+// skel inside the data directory only when nobody but administrators can change it or its files.
 bool skel_recover(const char *data_directory, LaunchSettings *settings,
-                  RecoveryReason reason = RECOVERY_CRASH_LOOP);
+                  RecoveryReason reason = RECOVERY_CRASH_LOOP, bool privileged = false);
 
 // What recovery checked in skel and copies as it was checked.
 struct SkelCopy {

@@ -4,6 +4,7 @@
 #include "src/launch/skel_recovery.h"
 
 #include <windows.h>
+#include <aclapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "src/launch/crash_counter.h"
 #include "src/launch/reinstall.h"
 #include "src/trust/grant_access.h"
+#include "src/trust/link_trust.h"
 #include "src/trust/lock.h"
 #include "src/trust/replace_file.h"
 #include "src/trust/safe_file.h"
@@ -104,6 +106,38 @@ bool verify_skel_library(const char *skel, const char *so_name, Recovery *recove
   return recovery->library && trace_verify_library(wide.get(), recovery->library);
 }
 
+// The owner and DACL of the object open as `handle` (LocalFree), or null.
+PSECURITY_DESCRIPTOR descriptor_of(void *handle) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT,
+                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    return nullptr;
+  return descriptor;
+}
+
+// Whether nobody but the administering accounts can change the skel directory open as
+// `skel_lock`, replace it in the data directory open as `data_lock`, or change any file in it:
+// only then may a privileged launch restore from a skel that sits among files users may write.
+bool skel_admin_only(void *data_lock, void *skel_lock, const char *skel) {
+  PSECURITY_DESCRIPTOR around = descriptor_of(data_lock);
+  PSECURITY_DESCRIPTOR own = descriptor_of(skel_lock);
+  bool trusted = link_trusted(own, around);
+  ZEB_FileList *list = trusted ? ZEB_GetFileList(skel, "") : nullptr;
+  for (uint32_t i = 0; trusted && i < list->len; ++i) {
+    if (list->files[i].dir) continue;
+    void *file = open_source(list->files[i].path);
+    PSECURITY_DESCRIPTOR file_descriptor = file ? descriptor_of(file) : nullptr;
+    trusted = link_trusted(file_descriptor, own);
+    LocalFree(file_descriptor);
+    safe_file_close(&file);
+  }
+  ZEB_FreeFileList(&list);
+  LocalFree(own);
+  LocalFree(around);
+  return trusted;
+}
+
 bool same_name(const char *a, const char *b) { return _stricmp(a, b) == 0; }
 
 }  // namespace
@@ -126,17 +160,43 @@ bool skel_copy_files(const ZEB_FileList *list, const char *data_directory,
                                       data_directory, kSettingsName);
 }
 
-void skel_location(const char *data_directory, char location[kLocationSize]) {
-  if (data_directory && ZEB_FileExists(ZEB_JoinPath(data_directory, "skel"))) {
-    snprintf(location, kLocationSize, "%s%cskel", data_directory, '\\');
-    return;
-  }
+namespace {
+
+void program_files_skel(char location[kLocationSize]) {
   const char *program_files = ZEB_GetDir(ZEB_DIR_PROGRAM_FILES);
   if (program_files[0] == '.') program_files = "C:\\Program Files";
   snprintf(location, kLocationSize, "%s\\%s\\skel", program_files, "Quarlo");
 }
 
-bool skel_recover(const char *data_directory, LaunchSettings *settings, RecoveryReason reason) {
+// Works out skel's location once and locks it there for the whole recovery. In a privileged
+// launch a skel inside the data directory counts only when administrators alone control it;
+// otherwise it is passed over, as if absent.
+bool lock_skel(const char *data_directory, bool privileged, Recovery *recovery,
+               char skel[kLocationSize]) {
+  skel_location(data_directory, skel);
+  if (!lock_path(skel, true, false, &recovery->skel_lock)) return false;
+  char inside[kLocationSize] = {};
+  snprintf(inside, sizeof inside, "%s%cskel", data_directory, '\\');
+  if (!privileged || strcmp(skel, inside) != 0 ||
+      skel_admin_only(recovery->lock, recovery->skel_lock, skel))
+    return true;
+  lock_close(&recovery->skel_lock);
+  program_files_skel(skel);
+  return lock_path(skel, true, false, &recovery->skel_lock);
+}
+
+}  // namespace
+
+void skel_location(const char *data_directory, char location[kLocationSize]) {
+  if (data_directory && ZEB_FileExists(ZEB_JoinPath(data_directory, "skel"))) {
+    snprintf(location, kLocationSize, "%s%cskel", data_directory, '\\');
+    return;
+  }
+  program_files_skel(location);
+}
+
+bool skel_recover(const char *data_directory, LaunchSettings *settings, RecoveryReason reason,
+                  bool privileged) {
   ZEB_Mkdir(data_directory);
   Recovery recovery;
   if (!lock_path(data_directory, true, false, &recovery.lock))
@@ -144,9 +204,8 @@ bool skel_recover(const char *data_directory, LaunchSettings *settings, Recovery
   replace_file_remove_leftovers(data_directory);
 
   char skel[kLocationSize] = {};
-  skel_location(data_directory, skel);
   LaunchSettings skel_settings;
-  if (!lock_path(skel, true, false, &recovery.skel_lock) ||
+  if (!lock_skel(data_directory, privileged, &recovery, skel) ||
       !read_skel_settings(skel, &recovery, &skel_settings))
     return refuse("File System Error - Skel Missing or Broken");
 

@@ -43,9 +43,7 @@ struct CrashLoop : Installation {
   std::string skel = program_files() + "\\skel";
   explicit CrashLoop(const std::string &so_name) {
     install_app(data, {"return=0"}, so_name);
-    install_skel(skel, harness::narrow(harness::host_path(std::string(QUARLO_SIGNED_DIR) +
-                                                          "/test_app_large_rsa4096.dll")),
-                 kHashB, {"return=9"}, so_name);
+    install_skel(skel, scenario::large_signed_app(), kHashB, {"return=9"}, so_name);
     harness::write_file(data + "\\cc0.txt",
                         "{\n\t\"count\": 3,\n\t\"hash\": \"" + kHashA + "\"\n}");
     harness::write_file(data + "\\config.txt", "theme=dark");

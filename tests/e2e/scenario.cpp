@@ -131,6 +131,11 @@ std::string signed_app(const std::string &key) {
       harness::host_path(std::string(QUARLO_SIGNED_DIR) + "/test_app_" + key + ".dll"));
 }
 
+std::string large_signed_app() {
+  return harness::narrow(
+      harness::host_path(std::string(QUARLO_SIGNED_DIR) + "/test_app_large_rsa4096.dll"));
+}
+
 bool flip_byte(const std::string &path, long offset) {
   FILE *file = _wfopen(harness::widen(path).c_str(), L"r+b");
   if (!file) return false;

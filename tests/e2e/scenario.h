@@ -12,6 +12,7 @@ namespace scenario {
 
 std::string test_app_path();                     // the built test library (Wine path, UTF-8)
 std::string signed_app(const std::string &key);  // the test library signed by a test key
+std::string large_signed_app();  // the test library padded to 32 MB, signed by the rsa4096 key
 std::wstring quarlo_path();                      // the shipped launcher (production keys)
 std::wstring testkeys_path();                    // the same launcher with the test keys, unsigned
 std::wstring signed_launcher();  // the test-key launcher signed by the pinned RSA-4096 test key

@@ -11,6 +11,17 @@ bool running_under_wine() {
   return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
+bool token_elevated() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  const bool read =
+      GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) != FALSE;
+  CloseHandle(token);
+  return read && elevation.TokenIsElevated;
+}
+
 std::wstring widen(const std::string &utf8) {
   if (utf8.empty()) return {};
   const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);

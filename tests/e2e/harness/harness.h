@@ -11,6 +11,8 @@ namespace harness {
 
 // True under Wine, where a few platform behaviours differ from Windows.
 bool running_under_wine();
+// True when this process's token is elevated; the launchers it starts inherit it.
+bool token_elevated();
 
 std::wstring widen(const std::string &utf8);
 std::string narrow(const std::wstring &wide);
