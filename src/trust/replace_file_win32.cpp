@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "src/trust/lock.h"
 #include "src/trust/replace_file.h"
 #include "src/trust/safe_file.h"
 #include "zeb/fs.h"
@@ -56,26 +57,22 @@ HANDLE create_temporary(const char *directory) {
   return INVALID_HANDLE_VALUE;
 }
 
-// A directory under the target's name refuses; a link there (even a directory junction) is
-// removed as a name first, since a rename cannot replace a directory entry.
-bool clear_target(const wchar_t *target, const char *name) {
-  HANDLE entry = CreateFileW(target, FILE_READ_ATTRIBUTES | DELETE, FILE_SHARE_READ |
-                             FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+// A directory under the target's name refuses. A link there (even a directory junction) or a
+// read-only file is removed as a name first, since a rename can replace neither: the link
+// itself goes, never what it reaches.
+bool clear_target(const wchar_t *target, const char *path) {
+  HANDLE entry = CreateFileW(target, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                             FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (entry == INVALID_HANDLE_VALUE) {
-    // Missing, or held: the rename tells which, and waits for a brief holder.
-    return true;
-  }
+  // Missing, or held: the rename tells which, and waits for a brief holder.
+  if (entry == INVALID_HANDLE_VALUE) return true;
   const uint32_t attributes = safe_file_attributes(entry);
-  bool cleared = true;
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-      cleared = safe_file_delete_open(entry);
-    else
-      cleared = log_failure("SetFileInformationByHandle", name, ERROR_DIRECTORY);
-  }
   CloseHandle(entry);
-  return cleared;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  const bool link = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !link)
+    return log_failure("SetFileInformationByHandle", ZEB_GetFileName(path, true), ERROR_DIRECTORY);
+  return !(link || (attributes & FILE_ATTRIBUTE_READONLY)) || lock_remove_name(path);
 }
 
 // Renames the open temporary over `target`, replacing whatever name is there.
@@ -109,18 +106,18 @@ template <typename Fill>
 bool replace(const char *directory, const char *name, Fill fill) {
   HANDLE temporary = create_temporary(directory);
   if (temporary == INVALID_HANDLE_VALUE) return false;
-  ZEB_WideText target(ZEB_JoinPath(directory, name));
+  char *path = ZEB_Strdup(ZEB_JoinPath(directory, name));
+  ZEB_WideText target(path);
   bool replaced = fill(temporary);
   if (replaced && !FlushFileBuffers(temporary))
     replaced = log_failure("FlushFileBuffers", name, GetLastError());
-  replaced = replaced && clear_target(target.get(), name) &&
+  replaced = replaced && clear_target(target.get(), path) &&
              rename_over(temporary, target.get(), name);
-  if (!replaced) {
-    const DWORD error = GetLastError();
-    safe_file_delete_open(temporary);
-    SetLastError(error);
-  }
+  const DWORD error = GetLastError();
+  if (!replaced) safe_file_delete_open(temporary);
   CloseHandle(temporary);
+  ZEB_Free(path);
+  SetLastError(error);
   return replaced;
 }
 

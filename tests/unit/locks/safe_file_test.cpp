@@ -116,6 +116,8 @@ TEST(SkelCopy, SettingsAreReplacedOnlyOverACompleteSetOfFilesAndNoTemporaryStays
     EXPECT_EQ(read(dir.file("z.dat")), "old data");
     EXPECT_EQ(read(dir.file("appdata.json")), "(missing)");
   }
+  // A read-only target, as a user may leave one, is replaced all the same.
+  SetFileAttributesA(dir.file("z.dat").c_str(), FILE_ATTRIBUTE_READONLY);
   EXPECT_TRUE(skel_copy_files(list, dir.dir.c_str(), &checked));
   ZEB_FreeFileList(&list);
   EXPECT_EQ(read(dir.file("z.dat")), "new data");
