@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "src/json/json.h"
+#include "src/launch/launch_args.h"
 
 int32_t crash_counter_convert(double value) {
   if (!std::isfinite(value)) return 0;
@@ -63,6 +64,8 @@ int32_t crash_counter_write(const char *expected_hash, int32_t count, char *buff
 
 void crash_counter_path(const char *data_directory, uint32_t mode,
                         char path[CRASH_COUNTER_PATH_SIZE]) {
+  char name[8];
+  launch_counter_name(LaunchMode(mode), name);
   memset(path, 0, CRASH_COUNTER_PATH_SIZE);
-  snprintf(path, CRASH_COUNTER_PATH_SIZE, "%s%ccc%u.txt", data_directory, '\\', unsigned(mode));
+  snprintf(path, CRASH_COUNTER_PATH_SIZE, "%s%c%s", data_directory, '\\', name);
 }

@@ -65,5 +65,3 @@ bool safe_file_delete_open(void *file);
 
 // By name: delete a plain file (false and logged when missing, in use or refused).
 bool safe_file_delete(const char *path);
-// Copies `source` over `destination` (created when missing). Neither may be a link.
-bool safe_file_copy(const char *source, const char *destination);

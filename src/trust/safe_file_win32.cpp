@@ -204,17 +204,3 @@ bool safe_file_delete(const char *path) {
   safe_file_close(&file);
   return deleted;
 }
-
-bool safe_file_copy(const char *source, const char *destination) {
-  void *from = nullptr;
-  void *to = nullptr;
-  const bool copied =
-      safe_file_open(source, SAFE_FILE_READ, SAFE_FILE_SHARE_READ, false, &from) ==
-          SAFE_FILE_OPENED &&
-      safe_file_open(destination, SAFE_FILE_WRITE, 0, true, &to) == SAFE_FILE_OPENED &&
-      safe_file_copy_open(from, to);
-  if (!copied) ZEB_LogError("safe_file_copy", "'%s' was not copied", ZEB_GetFileName(source, true));
-  safe_file_close(&from);
-  safe_file_close(&to);
-  return copied;
-}

@@ -64,14 +64,11 @@ std::string read(const std::string &path) {
 TEST(SafeFile, AFileWithASecondNameIsLeftAlone) {
   const Scratch dir("hardlink");
   const std::string target = dir.file("system.ini"), planted = dir.file("cc0.txt");
-  const std::string source = dir.file("skel.dll");
   write(target, "precious");
-  write(source, "pristine");
   ASSERT_TRUE(CreateHardLinkA(planted.c_str(), target.c_str(), nullptr));
 
   LogCapture log;
   EXPECT_FALSE(safe_file_delete(planted.c_str()));
-  EXPECT_FALSE(safe_file_copy(source.c_str(), planted.c_str()));
   const std::wstring wide(planted.begin(), planted.end());
   EXPECT_FALSE(util_change_permissions_everyone(wide.c_str()));
   EXPECT_TRUE(util_take_ownership(wide.c_str())) << "declines, as for a link";
@@ -85,8 +82,7 @@ TEST(SafeFile, AFileWithASecondNameIsLeftAlone) {
 
   // The same operations on a plain name do their work.
   DeleteFileA(planted.c_str());
-  EXPECT_TRUE(safe_file_copy(source.c_str(), planted.c_str()));
-  EXPECT_EQ(read(planted), "pristine");
+  write(planted, "pristine");
   EXPECT_TRUE(safe_file_delete(planted.c_str()));
   EXPECT_EQ(read(planted), "(missing)");
 }
@@ -97,7 +93,11 @@ TEST(SkelCopy, SettingsAreReplacedOnlyOverACompleteSetOfFilesAndNoTemporaryStays
   write(skel.file("appdata.json"), "{}");
   write(skel.file("a.dll"), "new library");
   write(skel.file("z.dat"), "new data");
-  write(dir.file("a.dll"), "old library");
+  // The old library is a second name of a file elsewhere: only the name is replaced.
+  const Scratch elsewhere("skelcopy-elsewhere");
+  write(elsewhere.file("precious.dll"), "old library");
+  ASSERT_TRUE(CreateHardLinkA(dir.file("a.dll").c_str(), elsewhere.file("precious.dll").c_str(),
+                              nullptr));
   write(dir.file("z.dat"), "old data");
   const char settings[] = "{\"so_name\": \"a.dll\"}";
   const SkelCopy checked = {settings, sizeof settings - 1, "none.dll", nullptr};
@@ -121,6 +121,7 @@ TEST(SkelCopy, SettingsAreReplacedOnlyOverACompleteSetOfFilesAndNoTemporaryStays
   EXPECT_TRUE(skel_copy_files(list, dir.dir.c_str(), &checked));
   ZEB_FreeFileList(&list);
   EXPECT_EQ(read(dir.file("z.dat")), "new data");
+  EXPECT_EQ(read(elsewhere.file("precious.dll")), "old library");
   EXPECT_EQ(read(dir.file("appdata.json")), settings) << "the bytes checked, not skel's file";
   WIN32_FIND_DATAA found;
   EXPECT_EQ(FindFirstFileA(dir.file("quarlo-*.tmp").c_str(), &found), INVALID_HANDLE_VALUE);
