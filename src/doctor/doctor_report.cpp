@@ -94,7 +94,6 @@ bool doctor_report_json(const DoctorReport &report, text_buf *out) {
   const LaunchState &state = report.state;
   json_ref root = json_create();
   if (!root.doc) return false;
-  root.doc->options |= JSON_DOC_KEEP_ORDER;
   put(root, "format", kFormat);
   json_ref launcher = member(root, "launcher");
   put(launcher, "path", report.launcher);
@@ -133,7 +132,10 @@ bool doctor_report_json(const DoctorReport &report, text_buf *out) {
     json_ref skel = member(recovery, "skel");
     put(skel, "path", report.skel.location);
     put(skel, "hash", report.skel.settings_read ? report.skel.settings.hash : nullptr);
-    put_library(member(skel, "library"), report.skel.library);
+    if (report.skel.library.path[0])
+      put_library(member(skel, "library"), report.skel.library);
+    else
+      member(skel, "library");
     put(recovery, "refusal", report.skel.refusal);
   } else {
     member(recovery, "skel");
