@@ -194,6 +194,14 @@ bool doctor_assess(int32_t count, char **arguments, const char *launcher, bool p
   doctor_read_file(ZEB_JoinPath(state.data_dir, "config.txt"), kConfigLimit, &report->config,
                    &size);
 
+  // The installed library, even where a recovery replaces it: support asks what was there.
+  const bool name_acceptable = library_name_acceptable(state.settings.so_name);
+  if (state.settings_found && name_acceptable) {
+    char path[1024] = {};
+    snprintf(path, sizeof path, "%s", ZEB_JoinPath(state.data_dir, state.settings.so_name));
+    examine_library(path, report->libraries_checked, &report->library);
+  }
+
   // The first pass. No lock is held, so recovery_reason deletes nothing.
   report->local_shortcut = takes_local_shortcut(&state);
   if (!report->local_shortcut) {
@@ -203,13 +211,10 @@ bool doctor_assess(int32_t count, char **arguments, const char *launcher, bool p
       return true;
     }
   }
-  if (!library_name_acceptable(state.settings.so_name)) {
+  if (!name_acceptable) {
     end_with(report, DOCTOR_END_BOX, 0, 2, "File System Error - Lock");
     return true;
   }
-  char path[1024] = {};
-  snprintf(path, sizeof path, "%s", ZEB_JoinPath(state.data_dir, state.settings.so_name));
-  examine_library(path, report->libraries_checked, &report->library);
   report->first_failure = library_failure(report->library);
   if (!report->first_failure) {
     if (report->library.entry == PE_ENTRY_UNKNOWN)

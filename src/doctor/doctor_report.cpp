@@ -229,8 +229,9 @@ void doctor_report_text(const DoctorReport &report, text_buf *out) {
   });
   switch (report.end) {
     case DOCTOR_END_LOAD:
-      text_printf(out, "Ends with: the library loaded%s%s\n", report.load_note ? "; " : "",
-                  report.load_note ? report.load_note : "");
+      text_printf(out, "Ends with: %s loaded%s%s\n",
+                  report.verdict == 0 ? "the installed library" : "skel's build, restored,",
+                  report.load_note ? "; " : "", report.load_note ? report.load_note : "");
       break;
     case DOCTOR_END_BOX:
       text_printf(out, "Ends with: the box \"%s\", exit code 0\n", report.box);
