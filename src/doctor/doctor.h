@@ -44,16 +44,16 @@ struct DoctorReport {
   bool data_dir_held;
   RecordProbe records[CRASH_COUNTER_MODES];
   bool local_shortcut;
-  DoctorLibrary library;          // the installed library (when settings were found)
-  const char *first_failure;      // why the installed copy would fail, forcing a retry
-  RecoveryReason recovery;        // RECOVERY_NONE when no recovery runs
-  DoctorSkel skel;                // when a recovery runs
-  char *config;                   // config.txt as read, or null (ZEB_Free)
+  DoctorLibrary library;      // the installed library (when settings were found)
+  const char *first_failure;  // why the installed copy would fail, forcing a retry
+  RecoveryReason recovery;    // RECOVERY_NONE when no recovery runs
+  DoctorSkel skel;            // when a recovery runs
+  char *config;               // config.txt as read, or null (ZEB_Free)
   DoctorEnd end;
-  const char *box;                // for DOCTOR_END_BOX
-  int32_t exit_code;              // the launcher's
-  int32_t verdict;                // the doctor's: 0 loads, 1 restores first, 2 stops
-  const char *load_note;          // why a load is expected but not certain, or null
+  const char *box;        // for DOCTOR_END_BOX
+  int32_t exit_code;      // the launcher's
+  int32_t verdict;        // the doctor's: 0 loads, 1 restores first, 2 stops
+  const char *load_note;  // why a load is expected but not certain, or null
 };
 
 // Follows the launch the launcher at `launcher` would make with `count` arguments (its own name

@@ -100,8 +100,8 @@ void examine_skel(const DoctorReport *report, RecoveryReason reason, DoctorSkel 
   char *text = nullptr;
   uint64_t size = 0;
   skel->settings_read =
-      found && doctor_read_file(ZEB_JoinPath(skel->location, "appdata.json"), kConfigLimit, &text,
-                                &size) &&
+      found &&
+      doctor_read_file(ZEB_JoinPath(skel->location, "appdata.json"), kConfigLimit, &text, &size) &&
       appdata_parse(&skel->settings, text) == 0;
   ZEB_Free(text);
   if (!skel->settings_read) {
@@ -150,8 +150,7 @@ void recover(DoctorReport *report, RecoveryReason reason) {
   // Restored without settings before: the launch ends so that the next one loads.
   if (!report->state.settings_found) return end_with(report, DOCTOR_END_EXIT, 2, 1);
   // Restored: skel's library, as verified, is what loads.
-  if (library_failure(report->skel.library))
-    return end_with(report, DOCTOR_END_EXIT, 2, 2);
+  if (library_failure(report->skel.library)) return end_with(report, DOCTOR_END_EXIT, 2, 2);
   end_with(report, DOCTOR_END_LOAD, 0, 1);
 }
 

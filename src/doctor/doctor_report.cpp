@@ -28,7 +28,9 @@ void put(json_ref object, const char *key, const char *text) {
   const char *end = text + strlen(text);
   json_set_string(member(object, key), text, end, json_string_hash(text, end));
 }
-void put(json_ref object, const char *key, bool value) { json_set_bool(member(object, key), value); }
+void put(json_ref object, const char *key, bool value) {
+  json_set_bool(member(object, key), value);
+}
 void put(json_ref object, const char *key, int32_t value) {
   json_set_number(member(object, key), value);
 }

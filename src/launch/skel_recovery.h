@@ -35,8 +35,7 @@ struct SkelCopy {
 // Replaces each top-level file of the skel `list` in the data directory, whole; appdata.json
 // last, from `checked`, and only when every other file was replaced. False at the first file
 // that could not be replaced (logged), or when the list is empty.
-bool skel_copy_files(const ZEB_FileList *list, const char *data_directory,
-                     const SkelCopy *checked);
+bool skel_copy_files(const ZEB_FileList *list, const char *data_directory, const SkelCopy *checked);
 
 // Where skel is: inside the data directory when it has one, else under Program Files.
 void skel_location(const char *data_directory, char location[512]);

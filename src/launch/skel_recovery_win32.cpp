@@ -147,7 +147,9 @@ void program_files_skel(char location[kLocationSize]) {
 }
 
 // Locks a directory for the whole recovery: not swapped, not changed in place.
-bool lock_directory(const char *path, void **handle) { return lock_path(path, true, false, handle); }
+bool lock_directory(const char *path, void **handle) {
+  return lock_path(path, true, false, handle);
+}
 
 const SkelOpeners kRecoveryOpeners = {lock_directory, open_source};
 
@@ -230,8 +232,7 @@ bool skel_recover(const char *data_directory, LaunchSettings *settings, Recovery
     return refuse(SKEL_REFUSE_SIGNATURE);
 
   if (!remove_lock_file(data_directory, "lock")) return refuse(SKEL_REFUSE_LOCKFILE);
-  if (!remove_lock_file(data_directory, "lock_client"))
-    return refuse(SKEL_REFUSE_CLIENT_LOCKFILE);
+  if (!remove_lock_file(data_directory, "lock_client")) return refuse(SKEL_REFUSE_CLIENT_LOCKFILE);
 
   ZEB_FileList *list = ZEB_GetFileList(skel, "");
   if (list->len == 0) {

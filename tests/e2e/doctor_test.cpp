@@ -90,8 +90,8 @@ struct Layout : Installation {
     const auto result = harness::run_process(line, harness::widen(local()));
     ASSERT_TRUE(result.started);
     report->exit_code = result.exit_code;
-    ASSERT_TRUE(json_parse(report->root, result.output.data(),
-                           result.output.data() + result.output.size()))
+    ASSERT_TRUE(
+        json_parse(report->root, result.output.data(), result.output.data() + result.output.size()))
         << result.output;
     EXPECT_EQ(tree(*this), before) << "the doctor changed the installation";
   }
@@ -116,8 +116,7 @@ TEST(Doctor, AHealthyInstallLoads) {
   EXPECT_EQ(report.exit_code, 0u);
   EXPECT_EQ(report.text("outcome.ends_with"), "load");
   EXPECT_EQ(report.text("library.wx_main"), "exported");
-  EXPECT_EQ(report.text("library.sha256"),
-            scenario::sha256_of_file(QUARLO_TEST_APP_SHA256));
+  EXPECT_EQ(report.text("library.sha256"), scenario::sha256_of_file(QUARLO_TEST_APP_SHA256));
   EXPECT_FALSE(json_get_bool(report.at("recovery.runs")));
   EXPECT_EQ(report.text("records.2.state"), "discarded");
   const auto launch = layout.launch();
