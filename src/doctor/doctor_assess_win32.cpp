@@ -79,7 +79,8 @@ const char *library_failure(const DoctorLibrary &library) {
 
 // Whether recovery could remove a lock file: absent, or a file that nobody holds against it.
 bool lock_file_removable(const char *data_directory, const char *name) {
-  const char *path = ZEB_JoinPath(data_directory, name);
+  char path[1024] = {};
+  snprintf(path, sizeof path, "%s", ZEB_JoinPath(data_directory, name));
   ZEB_WideText wide(path);
   const DWORD attributes = GetFileAttributesW(wide.get());
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;
