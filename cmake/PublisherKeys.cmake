@@ -121,6 +121,16 @@ if(WIN32 AND TARGET quarlo)
   quarlo_use_test_keys(quarlo_testkeys)
 endif()
 
+# The doctor with the test keys, to judge quarlo_testkeys.exe's libraries as it does.
+if(WIN32 AND TARGET quarlo_doctor)
+  add_executable(quarlo_doctor_testkeys ${QUARLO_DOCTOR_SOURCES})
+  set_target_properties(quarlo_doctor_testkeys PROPERTIES OUTPUT_NAME quarlo-doctor-testkeys)
+  target_link_libraries(quarlo_doctor_testkeys PRIVATE quarlo_lib)
+  quarlo_product_flags(quarlo_doctor_testkeys)
+  quarlo_shipped_image(quarlo_doctor_testkeys)
+  quarlo_use_test_keys(quarlo_doctor_testkeys)
+endif()
+
 # quarlo_signing_digest(KEY out): the digest a publisher pairs with the key: SHA-384 for P-384.
 function(quarlo_signing_digest key out)
   if(key MATCHES "^p384")

@@ -48,7 +48,7 @@ run_preset windows
 # another path, must come out byte for byte the same.
 echo "== release =="
 tools/release.sh --test-keys --out build/release-testkeys/out || status=1
-tools/check-reproducible.sh build/release-testkeys quarlo quarlo_testkeys || status=1
+tools/check-reproducible.sh build/release-testkeys quarlo quarlo_testkeys quarlo_doctor || status=1
 
 run_preset host
 run_preset fuzz

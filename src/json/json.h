@@ -116,6 +116,8 @@ bool json_arena_append(json_ref ref, const void *bytes, uint32_t n);
 bool json_set_string(json_ref ref, const char *begin, const char *end, uint32_t hash);
 // Makes the value a number; NaN and infinite values are stored as 0.
 void json_set_number(json_ref ref, double value);
+// Makes the value a boolean.
+void json_set_bool(json_ref ref, bool value);
 // The text of a string value (NUL-terminated at *end; may hold NUL bytes of its own).
 bool json_get_string(json_ref ref, const char **begin, const char **end);
 // The value of a number.

@@ -299,6 +299,13 @@ uint64_t json_get_uint64(json_ref ref) {
   return cell && cell->kind == JSON_UINT64 ? load_u64(cell) : 0;
 }
 
+void json_set_bool(json_ref ref, bool value) {
+  json_cell *cell = json_resolve(ref);
+  if (!cell) return;
+  reset(cell, JSON_BOOL);
+  cell->sub = value ? 1 : 0;
+}
+
 bool json_get_bool(json_ref ref) {
   const json_cell *cell = json_resolve(ref);
   return cell && cell->kind == JSON_BOOL && cell->sub != 0;

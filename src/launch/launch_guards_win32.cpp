@@ -7,6 +7,7 @@
 
 #include "src/launch/crash_counter.h"
 #include "src/trust/grant_access.h"
+#include "src/launch/launch_decisions.h"
 #include "src/launch/launch_guards.h"
 #include "src/trust/lock.h"
 #include "src/trust/replace_file.h"
@@ -37,29 +38,40 @@ bool same_directory(const char *a, const char *b) {
   return CompareStringOrdinal(wide_a.get(), -1, wide_b.get(), -1, TRUE) == CSTR_EQUAL;
 }
 
-// A local layout without skel loads at once, unless an IPC launch started in a directory that
-// is also one of the shared data directories.
+}  // namespace
+
 bool takes_local_shortcut(const LaunchState *state) {
   if (!state->local_layout || ZEB_FileExists(ZEB_JoinPath(state->data_dir, "skel"))) return false;
   return !(state->ipc_launch && (same_directory(state->local_dir, state->machine_dir) ||
                                  same_directory(state->local_dir, state->user_dir)));
 }
 
-// Whether one mode's record counts toward a crash loop; one to discard is deleted when the data
-// directory is locked. A record that another launch still holds open (it is inside wx_main) is
-// live: it neither counts nor goes.
-bool record_reached_limit(const char *path, const char *hash, bool may_delete) {
+// A record that another launch still holds open (it is inside wx_main) is live: it neither counts
+// nor goes.
+RecordProbe record_probe(const char *path, const char *hash, bool may_delete) {
+  RecordProbe probe = {};
   void *file = nullptr;
-  if (safe_file_open(path, SAFE_FILE_READ | SAFE_FILE_DELETE, SAFE_FILE_SHARE_ALL, false, &file) !=
-      SAFE_FILE_OPENED)
-    return trace_record_unread(path);
-  int32_t count = 0;
-  const bool discard = crash_counter_read_open(file, hash, &count);
-  if (discard && may_delete) safe_file_delete_open(file);
-  trace_record(path, count, discard, may_delete);
+  const SafeFileOpen opened =
+      safe_file_open(path, SAFE_FILE_READ | SAFE_FILE_DELETE, SAFE_FILE_SHARE_ALL, false, &file);
+  probe.present = opened != SAFE_FILE_MISSING;
+  probe.live = opened == SAFE_FILE_IN_USE;
+  probe.discard = true;
+  if (opened != SAFE_FILE_OPENED) {
+    trace_record_unread(path);
+    return probe;
+  }
+  probe.discard = crash_counter_read_open(file, hash, &probe.count);
+  if (probe.discard && may_delete) safe_file_delete_open(file);
+  trace_record(path, probe.count, probe.discard, may_delete);
   safe_file_close(&file);
-  return count >= CRASH_COUNTER_LIMIT;
+  return probe;
 }
+
+bool record_reached_limit(const char *path, const char *hash, bool may_delete) {
+  return record_probe(path, hash, may_delete).count >= CRASH_COUNTER_LIMIT;
+}
+
+namespace {
 
 // Visits all three counter files. True when one reached the limit.
 bool crash_loop_detected(const LaunchState *state) {
@@ -73,13 +85,16 @@ bool crash_loop_detected(const LaunchState *state) {
   return detected;
 }
 
-// Why this pass must restore the installation, if it must. A retry is asked first: the
-// previous pass found this very build's copy unusable.
+}  // namespace
+
+// A retry is asked first: the previous pass found this very build's copy unusable.
 RecoveryReason recovery_reason(const LaunchState *state) {
   if (!state->settings_found) return RECOVERY_MISSING_SETTINGS;
   if (state->retry) return RECOVERY_RETRY;
   return crash_loop_detected(state) ? RECOVERY_CRASH_LOOP : RECOVERY_NONE;
 }
+
+namespace {
 
 bool equals_ignoring_ascii_case(const char *a, const char *b) {
   for (;; ++a, ++b) {
@@ -90,10 +105,14 @@ bool equals_ignoring_ascii_case(const char *a, const char *b) {
   }
 }
 
+}  // namespace
+
 bool library_name_acceptable(const char *name) {
   return equals_ignoring_ascii_case(ZEB_GetFileExtension(name), ZEB_GetSOExtension()) &&
          !strchr(name, '\\') && !strchr(name, '/');
 }
+
+namespace {
 
 // Whether libraries are checked comes from the launcher's image as the loader mapped it, which no
 // other process can hold or change; its file can be held open so that reading it fails. An image

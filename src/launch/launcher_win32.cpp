@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "src/launch/appdata.h"
+#include "src/launch/launch_decisions.h"
 #include "src/launch/launch_guards.h"
 #include "src/launch/launch_privilege.h"
 #include "src/launch/launch_startup.h"
@@ -11,7 +11,6 @@
 #include "src/launch/trace.h"
 #include "zeb/crypto_hash.h"
 #include "zeb/fs.h"
-#include "zeb/json_reader.h"
 #include "zeb/log.h"
 #include "zeb/memory.h"
 #include "zeb/shared_library.h"
@@ -24,31 +23,6 @@ using WxMain = int32_t (*)(int32_t *count, char **list, const char *data_directo
 constexpr const char *kCannotLoadText =
     "Error:\n%s\n\nThis version of Quarlo appears to be incompatible with your machine.\n"
     "Please contact support.";
-
-// setup.json under Program Files decides between the machine-wide and the per-user directory.
-bool use_program_data() {
-  char *product = ZEB_Strdup(ZEB_JoinPath(ZEB_GetDir(ZEB_DIR_PROGRAM_FILES), "Quarlo"));
-  ZEB_JSON *setup = ZEB_JSONReadFile(ZEB_JoinPath(product, "setup.json"));
-  ZEB_Free(product);
-  bool value = false;
-  if (!ZEB_JSONGetBool(ZEB_JSONObjGetItem(setup, "useProgramData"), &value)) value = false;
-  ZEB_JSONDestroy(&setup);
-  return value;
-}
-
-void find_settings(LaunchState *state) {
-  state->result = 2;
-  state->settings_found = false;
-  if (appdata_read(&state->settings, state->local_dir) == 0) {
-    state->data_dir = state->local_dir;
-    state->settings_found = true;
-    state->local_layout = true;
-    return;
-  }
-  state->local_layout = false;
-  state->data_dir = use_program_data() ? state->machine_dir : state->user_dir;
-  state->settings_found = appdata_read(&state->settings, state->data_dir) == 0;
-}
 
 void report_load_failure(const char *message) {
   trace_refusal("Cannot load Quarlo");

@@ -116,28 +116,6 @@ PSECURITY_DESCRIPTOR descriptor_of(void *handle) {
   return descriptor;
 }
 
-// Whether nobody but the administering accounts can change the skel directory open as
-// `skel_lock`, replace it in the data directory open as `data_lock`, or change any file in it:
-// only then may a privileged launch restore from a skel that sits among files users may write.
-bool skel_admin_only(void *data_lock, void *skel_lock, const char *skel) {
-  PSECURITY_DESCRIPTOR around = descriptor_of(data_lock);
-  PSECURITY_DESCRIPTOR own = descriptor_of(skel_lock);
-  bool trusted = link_trusted(own, around);
-  ZEB_FileList *list = trusted ? ZEB_GetFileList(skel, "") : nullptr;
-  for (uint32_t i = 0; trusted && i < list->len; ++i) {
-    if (list->files[i].dir) continue;
-    void *file = open_source(list->files[i].path);
-    PSECURITY_DESCRIPTOR file_descriptor = file ? descriptor_of(file) : nullptr;
-    trusted = link_trusted(file_descriptor, own);
-    LocalFree(file_descriptor);
-    safe_file_close(&file);
-  }
-  ZEB_FreeFileList(&list);
-  LocalFree(own);
-  LocalFree(around);
-  return trusted;
-}
-
 bool same_name(const char *a, const char *b) { return _stricmp(a, b) == 0; }
 
 }  // namespace
@@ -168,24 +146,59 @@ void program_files_skel(char location[kLocationSize]) {
   snprintf(location, kLocationSize, "%s\\%s\\skel", program_files, "Quarlo");
 }
 
-// Works out skel's location once and locks it there for the whole recovery. In a privileged
-// launch a skel inside the data directory counts only when administrators alone control it;
-// otherwise it is passed over, as if absent.
-bool lock_skel(const char *data_directory, bool privileged, Recovery *recovery,
-               char skel[kLocationSize]) {
-  skel_location(data_directory, skel);
-  if (!lock_path(skel, true, false, &recovery->skel_lock)) return false;
-  char inside[kLocationSize] = {};
-  snprintf(inside, sizeof inside, "%s%cskel", data_directory, '\\');
-  if (!privileged || strcmp(skel, inside) != 0 ||
-      skel_admin_only(recovery->lock, recovery->skel_lock, skel))
-    return true;
-  lock_close(&recovery->skel_lock);
-  program_files_skel(skel);
-  return lock_path(skel, true, false, &recovery->skel_lock);
+// Locks a directory for the whole recovery: not swapped, not changed in place.
+bool lock_directory(const char *path, void **handle) {
+  return lock_path(path, true, false, handle);
+}
+
+const SkelOpeners kRecoveryOpeners = {lock_directory, open_source};
+
+// Whether nobody but the administering accounts can change the skel directory open as
+// `skel_lock`, replace it in the data directory open as `data_lock`, or change any file in it:
+// only then may a privileged launch restore from a skel that sits among files users may write.
+bool skel_admin_only(void *data_lock, void *skel_lock, const char *skel, const SkelOpeners &open) {
+  PSECURITY_DESCRIPTOR around = descriptor_of(data_lock);
+  PSECURITY_DESCRIPTOR own = descriptor_of(skel_lock);
+  bool trusted = link_trusted(own, around);
+  ZEB_FileList *list = trusted ? ZEB_GetFileList(skel, "") : nullptr;
+  for (uint32_t i = 0; trusted && i < list->len; ++i) {
+    if (list->files[i].dir) continue;
+    void *file = open.file(list->files[i].path);
+    PSECURITY_DESCRIPTOR file_descriptor = file ? descriptor_of(file) : nullptr;
+    trusted = link_trusted(file_descriptor, own);
+    LocalFree(file_descriptor);
+    safe_file_close(&file);
+  }
+  ZEB_FreeFileList(&list);
+  LocalFree(own);
+  LocalFree(around);
+  return trusted;
 }
 
 }  // namespace
+
+bool skel_pick(const char *data_directory, bool privileged, void *data_handle,
+               const SkelOpeners &open, void **skel_handle, char skel[kLocationSize]) {
+  skel_location(data_directory, skel);
+  if (!open.directory(skel, skel_handle)) return false;
+  char inside[kLocationSize] = {};
+  snprintf(inside, sizeof inside, "%s%cskel", data_directory, '\\');
+  if (!privileged || strcmp(skel, inside) != 0 ||
+      skel_admin_only(data_handle, *skel_handle, skel, open))
+    return true;
+  lock_close(skel_handle);
+  program_files_skel(skel);
+  return open.directory(skel, skel_handle);
+}
+
+bool skel_same_build(const LaunchSettings *installed, const LaunchSettings *skel) {
+  return installed->hash[0] && strcmp(installed->hash, skel->hash) == 0;
+}
+
+bool skel_same_build_refused(const LaunchSettings *installed, const LaunchSettings *skel,
+                             RecoveryReason reason) {
+  return skel_same_build(installed, skel) && reason != RECOVERY_RETRY;
+}
 
 void skel_location(const char *data_directory, char location[kLocationSize]) {
   if (data_directory && ZEB_FileExists(ZEB_JoinPath(data_directory, "skel"))) {
@@ -200,32 +213,31 @@ bool skel_recover(const char *data_directory, LaunchSettings *settings, Recovery
   ZEB_Mkdir(data_directory);
   Recovery recovery;
   if (!lock_path(data_directory, true, false, &recovery.lock))
-    return refuse("File System Error - Recovery Lock");
+    return refuse(SKEL_REFUSE_RECOVERY_LOCK);
   replace_file_remove_leftovers(data_directory);
 
   char skel[kLocationSize] = {};
   LaunchSettings skel_settings;
-  if (!lock_skel(data_directory, privileged, &recovery, skel) ||
+  // A privileged launch restores from a skel inside the data directory only when administrators
+  // alone control it; otherwise it is passed over, as if absent.
+  if (!skel_pick(data_directory, privileged, recovery.lock, kRecoveryOpeners, &recovery.skel_lock,
+                 skel) ||
       !read_skel_settings(skel, &recovery, &skel_settings))
-    return refuse("File System Error - Skel Missing or Broken");
+    return refuse(SKEL_REFUSE_MISSING);
 
-  // The pristine copy is the very build that keeps failing: copying it back would not help. When
-  // that build could not even be locked, verified, loaded or entered, its installed copy is
-  // damaged instead, and copying it again is the repair.
-  const bool same_build = settings->hash[0] && strcmp(settings->hash, skel_settings.hash) == 0;
-  if (same_build && reason != RECOVERY_RETRY) return refuse("File System Error - Skel Crash");
+  const bool same_build = skel_same_build(settings, &skel_settings);
+  if (skel_same_build_refused(settings, &skel_settings, reason)) return refuse(SKEL_REFUSE_CRASH);
 
   if (!verify_skel_library(skel, skel_settings.so_name, &recovery))
-    return refuse("File System Error - Skel Signature");
+    return refuse(SKEL_REFUSE_SIGNATURE);
 
-  if (!remove_lock_file(data_directory, "lock")) return refuse("File System Error - Lockfile");
-  if (!remove_lock_file(data_directory, "lock_client"))
-    return refuse("File System Error - Client Lockfile");
+  if (!remove_lock_file(data_directory, "lock")) return refuse(SKEL_REFUSE_LOCKFILE);
+  if (!remove_lock_file(data_directory, "lock_client")) return refuse(SKEL_REFUSE_CLIENT_LOCKFILE);
 
   ZEB_FileList *list = ZEB_GetFileList(skel, "");
   if (list->len == 0) {
     ZEB_FreeFileList(&list);
-    return refuse("File System Error - Skel Copy");
+    return refuse(SKEL_REFUSE_COPY);
   }
   // The block line comes before the first file changes, so that no interruption can lose it; a
   // recovery done again repeats it, which is harmless.
@@ -236,7 +248,7 @@ bool skel_recover(const char *data_directory, LaunchSettings *settings, Recovery
   ZEB_FreeFileList(&list);
   // Files already replaced stay, each one whole; the settings and records still call for a
   // recovery.
-  if (!copied) return refuse("File System Error - Skel Copy");
+  if (!copied) return refuse(SKEL_REFUSE_COPY);
 
   delete_counter_files(data_directory);
   return trace_recovery_done(appdata_read(settings, data_directory) == 0);

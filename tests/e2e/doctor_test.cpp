@@ -1,0 +1,213 @@
+// The doctor agrees with the launcher: in each layout its verdict is what the launch then does,
+// and it changes nothing on the way.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "scenario.h"
+#include "src/json/json.h"
+
+namespace {
+
+using scenario::Installation;
+using scenario::kHashA;
+using scenario::kHashB;
+
+std::string counter_record(const std::string &hash, int count) {
+  return "{\n\t\"count\": " + std::to_string(count) + ",\n\t\"hash\": \"" + hash + "\"\n}";
+}
+
+// Every name, size, time and byte under `dir`, in a form that any change alters.
+void describe_tree(const std::string &dir, std::string *out) {
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW(harness::widen(dir + "\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string name = harness::narrow(entry.cFileName);
+    if (name == "." || name == "..") continue;
+    const std::string path = dir + "\\" + name;
+    *out += path + " " + std::to_string(entry.dwFileAttributes) + " " +
+            std::to_string(entry.ftLastWriteTime.dwLowDateTime) + " " +
+            std::to_string(entry.nFileSizeLow) + "\n";
+    std::string content;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      describe_tree(path, out);
+    else if (harness::read_file(path, &content))
+      *out += std::to_string(std::hash<std::string>()(content)) + "\n";
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+}
+
+std::string tree(const Installation &install) {
+  std::string out;
+  for (const auto &dir :
+       {install.program_files(), install.program_data(), install.user_data(), install.local()})
+    describe_tree(dir, &out);
+  return out;
+}
+
+// The doctor's JSON report, read back with the product's JSON library.
+struct Report {
+  unsigned long exit_code = 0;
+  json_ref root = json_create();
+  ~Report() { json_destroy(root); }
+  json_ref at(const std::string &path) const {
+    json_ref value = root;
+    for (const auto &key : scenario::split(path, '.')) {
+      const json_cell *cell = json_resolve(value);
+      value = cell && cell->kind == JSON_ARRAY ? json_array_at(value, uint32_t(std::stoul(key)))
+                                               : json_obj_get(value, key.c_str());
+    }
+    return value;
+  }
+  std::string text(const std::string &path) const {
+    const char *begin = nullptr, *end = nullptr;
+    return json_get_string(at(path), &begin, &end) ? std::string(begin, end) : "(null)";
+  }
+  double number(const std::string &path) const {
+    double value = -1;
+    json_get_number(at(path), &value);
+    return value;
+  }
+};
+
+// A data directory whose build is kHashA, run by the test-key launcher, with skel under
+// Program Files; the doctor is asked about that launcher.
+struct Layout : Installation {
+  std::string data = user_data();
+  std::string skel = program_files() + "\\skel";
+  explicit Layout(const std::vector<std::string> &script = {"return=0"}) {
+    install_app(data, script);
+  }
+  void good_skel(const std::string &hash = kHashB) {
+    install_skel(skel, scenario::signed_app("rsa4096"), hash);
+  }
+  // Runs the doctor and checks that the tree is as it was.
+  void doctor(Report *report) const {
+    const std::string before = tree(*this);
+    const std::wstring line = L"\"" + harness::host_path(QUARLO_DOCTOR_TESTKEYS_EXE) +
+                              L"\" --json --launcher \"" + scenario::testkeys_path() + L"\"";
+    const auto result = harness::run_process(line, harness::widen(local()));
+    ASSERT_TRUE(result.started);
+    report->exit_code = result.exit_code;
+    ASSERT_TRUE(
+        json_parse(report->root, result.output.data(), result.output.data() + result.output.size()))
+        << result.output;
+    EXPECT_EQ(tree(*this), before) << "the doctor changed the installation";
+  }
+  scenario::Launch launch() const { return run("", "", scenario::testkeys_path()); }
+};
+
+void expect_box(const Report &report, const scenario::Launch &launch, const char *title) {
+  EXPECT_EQ(report.exit_code, 2u);
+  EXPECT_EQ(report.text("outcome.ends_with"), "box");
+  EXPECT_EQ(report.text("outcome.box"), title);
+  EXPECT_EQ(launch.exit_code, 0u);
+  ASSERT_EQ(launch.dialogs.size(), 1u);
+  EXPECT_EQ(launch.dialogs[0].title, title);
+}
+
+TEST(Doctor, AHealthyInstallLoads) {
+  Layout layout({"return=4"});
+  // Another build's record: the launcher deletes it, the doctor must leave it.
+  harness::write_file(layout.data + "\\cc2.txt", counter_record(kHashB, 5));
+  Report report;
+  layout.doctor(&report);
+  EXPECT_EQ(report.exit_code, 0u);
+  EXPECT_EQ(report.text("outcome.ends_with"), "load");
+  EXPECT_EQ(report.text("library.wx_main"), "exported");
+  EXPECT_EQ(report.text("library.sha256"), scenario::sha256_of_file(QUARLO_TEST_APP_SHA256));
+  EXPECT_FALSE(json_get_bool(report.at("recovery.runs")));
+  EXPECT_EQ(report.text("records.2.state"), "discarded");
+  const auto launch = layout.launch();
+  EXPECT_EQ(launch.exit_code, 4u);
+  EXPECT_TRUE(launch.dialogs.empty());
+}
+
+TEST(Doctor, ACrashLoopWithAGoodSkelRestoresFirst) {
+  Layout layout;
+  layout.good_skel();
+  harness::write_file(layout.data + "\\cc0.txt", counter_record(kHashA, 3));
+  Report report;
+  layout.doctor(&report);
+  EXPECT_EQ(report.exit_code, 1u);
+  EXPECT_EQ(report.text("recovery.why"), "a crash-counter record reached 3");
+  EXPECT_EQ(report.text("records.0.state"), "counted");
+  EXPECT_EQ(report.number("records.0.count"), 3);
+  EXPECT_EQ(report.text("recovery.skel.hash"), kHashB);
+  EXPECT_EQ(report.text("recovery.refusal"), "(null)");
+  EXPECT_EQ(report.text("outcome.ends_with"), "load");
+  const auto launch = layout.launch();
+  EXPECT_EQ(launch.exit_code, 9u) << "the restored build ran (its script returns 9)";
+  EXPECT_TRUE(launch.dialogs.empty());
+}
+
+// Judged from the export table: a library without wx_main fails once, and the retry copies
+// skel's build over it.
+TEST(Doctor, ALibraryWithoutWxMainIsReplacedFromSkel) {
+  Layout layout;
+  layout.good_skel();
+  CopyFileW(harness::host_path(QUARLO_NO_ENTRY_APP).c_str(),
+            harness::widen(layout.data + "\\app.dll").c_str(), FALSE);
+  Report report;
+  layout.doctor(&report);
+  EXPECT_EQ(report.exit_code, 1u);
+  EXPECT_EQ(report.text("library.wx_main"), "missing");
+  EXPECT_EQ(report.text("recovery.first_failure"), "it does not export wx_main");
+  EXPECT_EQ(report.text("recovery.skel.library.wx_main"), "exported");
+  const auto launch = layout.launch();
+  EXPECT_EQ(launch.exit_code, 9u);
+}
+
+TEST(Doctor, SkelOfTheCrashingBuildIsRefused) {
+  Layout layout;
+  layout.good_skel(kHashA);
+  harness::write_file(layout.data + "\\cc1.txt", counter_record(kHashA, 3));
+  Report report;
+  layout.doctor(&report);
+  expect_box(report, layout.launch(), "File System Error - Skel Crash");
+}
+
+TEST(Doctor, AnUnsignedSkelIsRefused) {
+  Layout layout;
+  layout.install_skel(layout.skel, scenario::test_app_path());
+  harness::write_file(layout.data + "\\cc0.txt", counter_record(kHashA, 3));
+  Report report;
+  layout.doctor(&report);
+  EXPECT_FALSE(json_get_bool(report.at("recovery.skel.library.signature.accepted")));
+  expect_box(report, layout.launch(), "File System Error - Skel Signature");
+}
+
+TEST(Doctor, MissingSettingsAreRestoredAndTheNextLaunchLoads) {
+  Layout layout;
+  layout.good_skel();
+  DeleteFileW(harness::widen(layout.data + "\\appdata.json").c_str());
+  Report report;
+  layout.doctor(&report);
+  EXPECT_EQ(report.exit_code, 1u);
+  EXPECT_EQ(report.text("recovery.why"), "the settings are missing");
+  EXPECT_EQ(report.text("outcome.ends_with"), "exit");
+  EXPECT_EQ(report.number("outcome.exit_code"), 2);
+  const auto launch = layout.launch();
+  EXPECT_EQ(launch.exit_code, 2u);
+  EXPECT_TRUE(harness::file_exists(layout.data + "\\appdata.json"));
+}
+
+// A launch inside wx_main holds its record, raised to 3: live, so it neither counts nor goes.
+TEST(Doctor, ARecordHeldByARunningLaunchIsLive) {
+  Layout layout({"sleep=8000 return=0", "return=5"});
+  layout.good_skel();
+  harness::write_file(layout.data + "\\cc0.txt", counter_record(kHashA, 2));
+  auto running = layout.start("", "", scenario::testkeys_path());
+  ASSERT_TRUE(layout.wait_for_calls(layout.data, 1));
+  Report report;
+  layout.doctor(&report);
+  EXPECT_EQ(report.exit_code, 0u);
+  EXPECT_EQ(report.text("records.0.state"), "live");
+  EXPECT_TRUE(json_get_bool(report.at("data_directory.held")));
+  const auto launch = layout.launch();
+  EXPECT_EQ(launch.exit_code, 5u) << "no recovery: the second script line ran";
+  EXPECT_EQ(running->wait(), 0u);
+}
+
+}  // namespace
