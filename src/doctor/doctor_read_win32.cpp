@@ -11,8 +11,6 @@
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// Settings are a few hundred bytes; anything near this is not one.
-constexpr uint64_t kSettingsLimit = 1 << 20;
 
 HANDLE open_shared(const char *path, DWORD access, DWORD flags) {
   ZEB_WideText wide(path);
@@ -22,7 +20,7 @@ HANDLE open_shared(const char *path, DWORD access, DWORD flags) {
 int appdata_from(LaunchSettings *settings, const char *directory) {
   char *text = nullptr;
   uint64_t size = 0;
-  if (!doctor_read_file(ZEB_JoinPath(directory, "appdata.json"), kSettingsLimit, &text, &size))
+  if (!doctor_read_file(ZEB_JoinPath(directory, "appdata.json"), APPDATA_SIZE_LIMIT, &text, &size))
     return appdata_parse(settings, "");
   const int read = appdata_parse(settings, text);
   ZEB_Free(text);
@@ -32,7 +30,7 @@ int appdata_from(LaunchSettings *settings, const char *directory) {
 ZEB_JSON *json_from(const char *path) {
   char *text = nullptr;
   uint64_t size = 0;
-  if (!doctor_read_file(path, kSettingsLimit, &text, &size)) return nullptr;
+  if (!doctor_read_file(path, APPDATA_SIZE_LIMIT, &text, &size)) return nullptr;
   ZEB_JSON *root = ZEB_JSONParse(text);
   ZEB_Free(text);
   return root;

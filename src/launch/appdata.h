@@ -1,5 +1,10 @@
 #pragma once
+#include <cstdint>
+
 #include "src/launch/launch_state.h"
+
+// A settings file is a few hundred bytes; anything near this size is not one.
+constexpr uint64_t APPDATA_SIZE_LIMIT = 1 << 20;
 
 // Clears the settings and reads so_name and hash from appdata.json in `directory`.
 // 0 when both were read; -100 otherwise, with the block left cleared.

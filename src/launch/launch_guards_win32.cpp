@@ -177,8 +177,9 @@ bool guard_library_path(LaunchState *state) {
 }
 
 bool guard_after_hashing(LaunchState *state) {
-  trace_library(state, launcher_is_signed());
-  if (!launcher_is_signed()) return true;
+  const bool checks_libraries = launcher_is_signed();
+  trace_library(state, checks_libraries);
+  if (!checks_libraries) return true;
   ZEB_WideText library(state->library_path);
   if (trace_verify_library(library.get())) return true;
   if (!guard_first_failure(state)) fail_with_box(state, "Signature Failure");

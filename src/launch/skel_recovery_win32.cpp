@@ -29,8 +29,6 @@ namespace {
 
 constexpr size_t kLocationSize = 512;
 constexpr char kSettingsName[] = "appdata.json";
-// A settings file is a few hundred bytes; anything near this is not one.
-constexpr uint64_t kSettingsLimit = 1 << 20;
 
 // What recovery holds from its checks to its end; released on every way out.
 struct Recovery {
@@ -92,7 +90,7 @@ void *open_source(const char *path) {
 // skel's settings, read once: the bytes checked are the bytes written back.
 bool read_skel_settings(const char *skel, Recovery *recovery, LaunchSettings *settings) {
   void *file = open_source(ZEB_JoinPath(skel, kSettingsName));
-  const bool read = file && safe_file_read(file, kSettingsLimit, &recovery->settings_text,
+  const bool read = file && safe_file_read(file, APPDATA_SIZE_LIMIT, &recovery->settings_text,
                                            &recovery->settings_size);
   safe_file_close(&file);
   return read && appdata_parse(settings, recovery->settings_text) == 0;
@@ -140,6 +138,11 @@ bool skel_copy_files(const ZEB_FileList *list, const char *data_directory,
 
 namespace {
 
+// The skel inside the data directory, as skel's location names it.
+void skel_inside(const char *data_directory, char location[kLocationSize]) {
+  snprintf(location, kLocationSize, "%s%cskel", data_directory, '\\');
+}
+
 void program_files_skel(char location[kLocationSize]) {
   const char *program_files = ZEB_GetDir(ZEB_DIR_PROGRAM_FILES);
   if (program_files[0] == '.') program_files = "C:\\Program Files";
@@ -182,7 +185,7 @@ bool skel_pick(const char *data_directory, bool privileged, void *data_handle,
   skel_location(data_directory, skel);
   if (!open.directory(skel, skel_handle)) return false;
   char inside[kLocationSize] = {};
-  snprintf(inside, sizeof inside, "%s%cskel", data_directory, '\\');
+  skel_inside(data_directory, inside);
   if (!privileged || strcmp(skel, inside) != 0 ||
       skel_admin_only(data_handle, *skel_handle, skel, open))
     return true;
@@ -202,7 +205,7 @@ bool skel_same_build_refused(const LaunchSettings *installed, const LaunchSettin
 
 void skel_location(const char *data_directory, char location[kLocationSize]) {
   if (data_directory && ZEB_FileExists(ZEB_JoinPath(data_directory, "skel"))) {
-    snprintf(location, kLocationSize, "%s%cskel", data_directory, '\\');
+    skel_inside(data_directory, location);
     return;
   }
   program_files_skel(location);
