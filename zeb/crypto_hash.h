@@ -2,6 +2,8 @@
 // SHA-1 and SHA-256 digests (plain or HMAC) as raw bytes or lower-case hexadecimal text.
 #include <cstdint>
 
+#include "zeb/fs.h"
+
 enum ZEB_Algorithm : int32_t {
   ZEB_ALGORITHM_SHA1 = 0,        // 20 raw bytes
   ZEB_ALGORITHM_SHA1_HEX = 1,    // 40 digits and NUL: 41 bytes
@@ -13,8 +15,10 @@ enum ZEB_Algorithm : int32_t {
 // numbers do nothing. Failures are only logged.
 void ZEB_CryptoHash(int32_t algorithm, const void *input, uint64_t inputSize, const void *key,
                     uint64_t keySize, void *output, uint64_t outputSize);
+// Whether a file of `size` bytes may be hashed whole: not empty, at most 1 GiB.
+inline bool ZEB_CryptoHashableSize(uint64_t size) { return size > 0 && size <= ZEB_READFILE_LIMIT; }
 // Digest of a whole file, read in blocks of a fixed size; false, with output untouched, when the
-// file cannot be read (missing, unreadable, empty or over 1 GiB).
+// file cannot be read (missing, unreadable, or a size ZEB_CryptoHashableSize refuses).
 bool ZEB_CryptoHashFile(int32_t algorithm, const char *path, const void *key, uint64_t keySize,
                         void *output, uint64_t outputSize);
 // Lower-case hex text of size bytes; hexSize counts the NUL. A short buffer keeps whole

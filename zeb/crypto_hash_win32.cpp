@@ -138,7 +138,7 @@ void deliver(const Form &form, Digest *digest, void *output, uint64_t outputSize
 // whether it is read whole or hashed.
 uint64_t hashable_size(const char *path) {
   uint64_t size = 0;
-  return fsutil_size(path, &size) && size <= ZEB_READFILE_LIMIT ? size : 0;
+  return fsutil_size(path, &size) && ZEB_CryptoHashableSize(size) ? size : 0;
 }
 
 // Reads size bytes in blocks, handing each to the digest when there is one.

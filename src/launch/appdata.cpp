@@ -2,10 +2,7 @@
 
 #include <cstring>
 
-#include "zeb/fs.h"
 #include "zeb/json_reader.h"
-
-namespace {
 
 int appdata_take(LaunchSettings *settings, ZEB_JSON *root) {
   const bool read =
@@ -18,13 +15,6 @@ int appdata_take(LaunchSettings *settings, ZEB_JSON *root) {
   // build that was never installed, so nothing of a failed read is kept.
   if (!read) memset(settings, 0, sizeof *settings);
   return read ? 0 : -100;
-}
-
-}  // namespace
-
-int appdata_read(LaunchSettings *settings, const char *directory) {
-  memset(settings, 0, sizeof *settings);
-  return appdata_take(settings, ZEB_JSONReadFile(ZEB_JoinPath(directory, "appdata.json")));
 }
 
 int appdata_parse(LaunchSettings *settings, const char *text) {

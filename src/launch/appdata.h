@@ -3,6 +3,8 @@
 
 #include "src/launch/launch_state.h"
 
+struct ZEB_JSON;
+
 // A settings file is a few hundred bytes; anything near this size is not one.
 constexpr uint64_t APPDATA_SIZE_LIMIT = 1 << 20;
 
@@ -11,3 +13,5 @@ constexpr uint64_t APPDATA_SIZE_LIMIT = 1 << 20;
 int appdata_read(LaunchSettings *settings, const char *directory);
 // The same from the text of an appdata.json already read (NUL-terminated).
 int appdata_parse(LaunchSettings *settings, const char *text);
+// The same from a parsed document, which it destroys; null reads as nothing.
+int appdata_take(LaunchSettings *settings, ZEB_JSON *root);

@@ -22,6 +22,12 @@ void event_recovery_strings(const char *replaced_hash, const char *reason, Launc
 // The library and the verifier's verdict.
 void event_signature_strings(const char *library, const char *verdict, EventStrings *out);
 
+// A recovery has begun: its entry is written when it ends, with the outcome ("restored", or the
+// title of the box that refused it). An end without a recovery under way writes nothing.
+void event_recovery_begin(const char *replaced_hash, const char *reason, LaunchMode mode,
+                          const char *data_directory);
+void event_recovery_end(const char *outcome);
+
 // Writes one entry. An unregistered source or a failed report changes nothing: the launch
 // goes on as without it. `type` is EVENTLOG_WARNING_TYPE or EVENTLOG_ERROR_TYPE.
 void event_report(uint16_t type, uint32_t event_id, const EventStrings &strings);

@@ -1,6 +1,9 @@
 // Reporting to the Application event log.
 #include <windows.h>
 
+#include <cstdio>
+
+#include "quarlo_events.h"
 #include "src/launch/event_log.h"
 
 void event_report(uint16_t type, uint32_t event_id, const EventStrings &strings) {
@@ -19,4 +22,35 @@ void event_report(uint16_t type, uint32_t event_id, const EventStrings &strings)
     DeregisterEventSource(source);
   }
   SetLastError(error);
+}
+
+namespace {
+
+// The recovery under way, reported when it ends.
+struct PendingRecovery {
+  bool running;
+  char replaced_hash[65];
+  const char *reason;
+  LaunchMode mode;
+  const char *data_directory;  // a candidate: lives for the whole run
+} pending;
+
+}  // namespace
+
+void event_recovery_begin(const char *replaced_hash, const char *reason, LaunchMode mode,
+                          const char *data_directory) {
+  pending.running = true;
+  snprintf(pending.replaced_hash, sizeof pending.replaced_hash, "%s", replaced_hash);
+  pending.reason = reason;
+  pending.mode = mode;
+  pending.data_directory = data_directory;
+}
+
+void event_recovery_end(const char *outcome) {
+  if (!pending.running) return;
+  pending.running = false;
+  EventStrings strings;
+  event_recovery_strings(pending.replaced_hash, pending.reason, pending.mode,
+                         pending.data_directory, outcome, &strings);
+  event_report(EVENTLOG_WARNING_TYPE, QUARLO_EVENT_RECOVERY, strings);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The checks at fixed points of a launch pass. Each returns false when the pass must not go on;
 // the result to end with is then in state->result.
+#include "src/launch/launch_endings.h"
 #include "src/launch/launch_state.h"
 
 // Crash counters, recovery, library name checks, data-directory and ancestor locks.
@@ -20,6 +21,7 @@ void guard_after_call(LaunchState *state);
 // Releases every lock the pass still holds.
 void guard_release(LaunchState *state);
 
-// Sets the retry flag and result 1 on a first failure; a second one leaves the result alone.
-// Returns true when this was the first failure.
-bool guard_first_failure(LaunchState *state);
+// A failure of the library: the first sets the retry flag and result 1 for another pass; a second
+// one sets the launch's ending and shows its box, except "Cannot load Quarlo", which the caller
+// shows with the loader's message.
+PassEnd guard_library_failed(LaunchState *state, LibraryFailure failure);

@@ -8,6 +8,7 @@
 #include "src/launch/crash_counter.h"
 #include "src/trust/grant_access.h"
 #include "src/launch/launch_decisions.h"
+#include "src/launch/launch_endings.h"
 #include "src/launch/launch_guards.h"
 #include "src/trust/lock.h"
 #include "src/trust/replace_file.h"
@@ -25,9 +26,8 @@ namespace {
 
 // End the loop with a message box over the reinstall text.
 bool fail_with_box(LaunchState *state, const char *title) {
-  trace_refusal(title);
-  ZEB_ErrorBox(title, "%s", REINSTALL_TEXT);
-  state->result = 0;
+  refuse_with_box(title);
+  state->result = EXIT_AFTER_BOX;
   return false;
 }
 
@@ -63,7 +63,7 @@ RecordProbe record_probe(const char *path, const char *hash, bool may_delete) {
   probe.discard = crash_counter_read_open(file, hash, &probe.count);
   if (probe.discard && may_delete) safe_file_delete_open(file);
   trace_record(path, probe.count, probe.discard, may_delete);
-  safe_file_close(&file);
+  handle_reset(&file);
   return probe;
 }
 
@@ -119,19 +119,22 @@ namespace {
 // with a certificate table checks every library; only one without, a development build, skips
 // the check. The file's own signature is not verified: its failure could change nothing.
 bool launcher_is_signed() {
-  constexpr uint64_t kHeaderPage = 0x1000;  // the headers are mapped as one page at least
   const auto *image = reinterpret_cast<const uint8_t *>(GetModuleHandleW(nullptr));
-  return !image_lacks_certificate_table(image, kHeaderPage);
+  return image_checks_libraries(image, UINT64_MAX);
 }
 
 }  // namespace
 
-bool guard_first_failure(LaunchState *state) {
-  if (state->retry) return false;
-  state->retry = true;
-  state->result = 1;
-  trace_retry();
-  return true;
+PassEnd guard_library_failed(LaunchState *state, LibraryFailure failure) {
+  const PassEnd end = library_failure_end(failure, state->retry);
+  state->result = end.result;
+  if (end.result == PASS_AGAIN) {
+    state->retry = true;
+    trace_retry();
+  } else if (end.box && end.box != BOX_CANNOT_LOAD) {
+    refuse_with_box(end.box);
+  }
+  return end;
 }
 
 bool guard_before_loading(LaunchState *state) {
@@ -147,24 +150,19 @@ bool guard_before_loading(LaunchState *state) {
     const RecoveryReason reason = recovery_reason(state);
     if (reason != RECOVERY_NONE) {
       trace_recovery(state, reason);
-      if (state->ipc_launch) {  // an IPC launch never attempts a recovery
-        state->result = 7002;
-        return false;
-      }
-      if (!skel_recover(state->data_dir, &state->settings, reason, state->privileged)) {
-        state->result = 0;
-        return false;
-      }
-      if (!state->settings_found) return false;  // restored; the next launch loads (result 2)
+      // An IPC launch never attempts a recovery.
+      const bool restored = !state->ipc_launch && skel_recover(state->data_dir, &state->settings,
+                                                               reason, state->privileged);
+      if (recovery_ends_pass(state, restored, &state->result)) return false;
     }
   }
 
   if (!library_name_acceptable(state->settings.so_name) ||
       (!state->dir_lock && !lock_path(state->data_dir, true, false, &state->dir_lock)))
-    return fail_with_box(state, "File System Error - Lock");
+    return fail_with_box(state, BOX_LOCK);
   if (!lock_path_recursive(state->data_dir, &state->ancestor_locks, &state->ancestor_count)) {
-    fail_with_box(state, "File System Error - Recursive");
-    lock_close(&state->dir_lock);  // held while the box is shown
+    fail_with_box(state, BOX_RECURSIVE);
+    handle_reset(&state->dir_lock);  // held while the box is shown
     return false;
   }
   return true;
@@ -172,7 +170,7 @@ bool guard_before_loading(LaunchState *state) {
 
 bool guard_library_path(LaunchState *state) {
   if (lock_path(state->library_path, false, false, &state->library_lock)) return true;
-  guard_first_failure(state);
+  guard_library_failed(state, LIBRARY_LOCK);
   return false;
 }
 
@@ -181,8 +179,10 @@ bool guard_after_hashing(LaunchState *state) {
   trace_library(state, checks_libraries);
   if (!checks_libraries) return true;
   ZEB_WideText library(state->library_path);
-  if (trace_verify_library(library.get())) return true;
-  if (!guard_first_failure(state)) fail_with_box(state, "Signature Failure");
+  const SignatureVerdict verdict = verify_signature_verdict(library.get());
+  trace_signature(state->library_path, verdict);
+  if (verdict.outcome == SIGNATURE_ACCEPTED) return true;
+  guard_library_failed(state, LIBRARY_SIGNATURE);
   return false;
 }
 
@@ -214,14 +214,14 @@ void guard_after_call(LaunchState *state) {
     // Emptied first, so that in the moment between closing and deleting it no other launch can
     // count it: an empty record is discarded.
     safe_file_replace(state->counter_file, "", 0);
-    safe_file_close(&state->counter_file);
+    handle_reset(&state->counter_file);
   }
   safe_file_delete(state->counter_path);  // refused while another launch holds its own
 }
 
 void guard_release(LaunchState *state) {
-  safe_file_close(&state->counter_file);
-  lock_close(&state->library_lock);
+  handle_reset(&state->counter_file);
+  handle_reset(&state->library_lock);
   lock_release_array(&state->ancestor_locks, &state->ancestor_count);
-  lock_close(&state->dir_lock);
+  handle_reset(&state->dir_lock);
 }

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "src/launch/launch_privilege.h"
+#include "src/trust/handle.h"
 #include "zeb/log.h"
 #include "zeb/memory.h"
 
@@ -24,21 +25,22 @@ void *token_information(HANDLE token, TOKEN_INFORMATION_CLASS kind, const char *
 }  // namespace
 
 bool launch_token_privileged(bool service_marker) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+  HANDLE opened = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) {
     ZEB_LogError(kTag, "'OpenProcessToken' failed with error 0x%X", unsigned(GetLastError()));
     return true;
   }
-  auto *user = static_cast<TOKEN_USER *>(token_information(token, TokenUser, "the user"));
-  auto *groups = static_cast<TOKEN_GROUPS *>(token_information(token, TokenGroups, "the groups"));
+  const ScopedHandle token(opened);
+  auto *user = static_cast<TOKEN_USER *>(token_information(token.get(), TokenUser, "the user"));
+  auto *groups =
+      static_cast<TOKEN_GROUPS *>(token_information(token.get(), TokenGroups, "the groups"));
   TOKEN_ELEVATION elevation = {};
   DWORD size = 0;
   const bool elevation_read =
-      GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+      GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size);
   if (!elevation_read)
     ZEB_LogError(kTag, "'GetTokenInformation' failed for the elevation with error 0x%X",
                  unsigned(GetLastError()));
-  CloseHandle(token);
 
   bool privileged = true;
   if (user && groups && elevation_read) {

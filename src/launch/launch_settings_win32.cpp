@@ -2,6 +2,7 @@
 // per-user data directory as setup.json says.
 #include "src/launch/appdata.h"
 #include "src/launch/launch_decisions.h"
+#include "src/launch/launch_endings.h"
 #include "zeb/fs.h"
 #include "zeb/json_reader.h"
 #include "zeb/memory.h"
@@ -19,7 +20,7 @@ bool use_program_data(const SettingsReader &reader) {
 }
 
 void find_settings(LaunchState *state, const SettingsReader &reader) {
-  state->result = 2;
+  state->result = EXIT_NOT_LOADED;
   state->settings_found = false;
   if (reader.appdata(&state->settings, state->local_dir) == 0) {
     state->data_dir = state->local_dir;

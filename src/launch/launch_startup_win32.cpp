@@ -3,8 +3,10 @@
 
 #include <cstring>
 
+#include "src/launch/launch_privilege.h"
 #include "src/launch/launch_startup.h"
 #include "src/trust/real_path.h"
+#include "zeb/log.h"
 #include "zeb/fs.h"
 #include "zeb/memory.h"
 #include "zeb/unicode.h"
@@ -85,4 +87,39 @@ void launch_harden() {
   _snwprintf(path, 519, L"%ls;%ls", system, windows);
   SetEnvironmentVariableW(L"Path", path);
   SetCurrentDirectoryW(system);
+}
+
+void launch_start(LaunchState *state, int32_t count, char **arguments, bool assume_privileged) {
+  state->list = static_cast<char **>(ZEB_Alloc(LAUNCH_LIST_ENTRIES, sizeof(char *)));
+  state->count = launch_args_copy(count, arguments, state->list);
+  // What was allocated, kept apart: the library may rewrite its copy of the list.
+  state->owned = static_cast<char **>(ZEB_Alloc(LAUNCH_LIST_ENTRIES, sizeof(char *)));
+  memcpy(state->owned, state->list, LAUNCH_LIST_ENTRIES * sizeof(char *));
+
+  if (const char *ipc = launch_args_find(state->list, LAUNCH_IPC_MARKER)) {
+    state->ipc_launch = true;
+    ZEB_Log(3, "IPC name in args: %s", ipc);
+  }
+  state->mode = launch_mode(state->list);
+  launch_counter_name(state->mode, state->counter_name);
+  // Services and elevated launches may run over a data directory that users can write: links
+  // users planted there must not redirect them, whatever the arguments' launch mode. Users' own
+  // launches keep following their junctions.
+  state->privileged =
+      assume_privileged ||
+      launch_token_privileged(launch_args_find(state->list, LAUNCH_SERVICE_MARKER) != nullptr);
+  if (state->privileged) launch_trust_redirection();
+  launch_candidates(state);
+  launch_harden();
+}
+
+void launch_end(LaunchState *state) {
+  for (int32_t i = 0; state->owned && i < LAUNCH_LIST_ENTRIES; ++i) ZEB_Free(state->owned[i]);
+  ZEB_Free(state->owned);
+  ZEB_Free(state->list);
+  ZEB_Free(state->local_dir);
+  ZEB_Free(state->machine_dir);
+  ZEB_Free(state->user_dir);
+  state->owned = state->list = nullptr;
+  state->local_dir = state->machine_dir = state->user_dir = nullptr;
 }

@@ -17,6 +17,7 @@ struct LaunchState {
   // Fixed at start-up.
   int32_t count;  // its address is handed to wx_main
   char **list;    // 128 entries
+  char **owned;   // the entries as allocated, which the library may replace in `list`
   LaunchMode mode;
   char counter_name[8];
   bool ipc_launch;  // an entry carried "QUARLO_IPC_"

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "src/launch/launch_decisions.h"
+#include "src/launch/launch_endings.h"
 #include "src/launch/launch_guards.h"
-#include "src/launch/launch_privilege.h"
 #include "src/launch/launch_startup.h"
 #include "src/launch/launcher.h"
 #include "src/launch/trace.h"
@@ -25,10 +25,10 @@ constexpr const char *kCannotLoadText =
     "Please contact support.";
 
 void report_load_failure(const char *message) {
-  trace_refusal("Cannot load Quarlo");
+  trace_refusal(BOX_CANNOT_LOAD);
   printf("%s\n", message);
   fflush(stdout);
-  ZEB_ErrorBox("Cannot load Quarlo", kCannotLoadText, message);
+  ZEB_ErrorBox(BOX_CANNOT_LOAD, kCannotLoadText, message);
 }
 
 // Load, look up and call the library. The result stays as the pass left it on failure.
@@ -43,14 +43,14 @@ void load_and_run(LaunchState *state) {
     // log over it.
     char *message = ZEB_Strdup(ZEB_GetLog());
     guard_after_call(state);
-    if (!guard_first_failure(state)) report_load_failure(message);
+    if (guard_library_failed(state, LIBRARY_LOAD).box) report_load_failure(message);
     ZEB_Free(message);
     return;
   }
   auto wx_main = reinterpret_cast<WxMain>(ZEB_SOGetSymbol(state->library, "wx_main"));
   if (!wx_main) {
     guard_after_call(state);
-    guard_first_failure(state);
+    guard_library_failed(state, LIBRARY_ENTRY);
     ZEB_SOUnload(&state->library);
     return;
   }
@@ -61,6 +61,14 @@ void load_and_run(LaunchState *state) {
   ZEB_SOUnload(&state->library);
 }
 
+bool hash_library(LaunchState *state) {
+  if (ZEB_CryptoHashFile(ZEB_ALGORITHM_SHA256_HEX, state->library_path, nullptr, 0,
+                         state->library_hash, sizeof state->library_hash))
+    return true;
+  guard_library_failed(state, LIBRARY_HASH);
+  return false;
+}
+
 // One pass of the launch loop; the outcome is in state->result.
 void run_pass(LaunchState *state) {
   memset(state->counter_path, 0, sizeof state->counter_path);
@@ -69,12 +77,8 @@ void run_pass(LaunchState *state) {
   trace_settings(state);
   if (guard_before_loading(state)) {
     state->library_path = ZEB_Strdup(ZEB_JoinPath(state->data_dir, state->settings.so_name));
-    if (guard_library_path(state) &&
-        ZEB_CryptoHashFile(ZEB_ALGORITHM_SHA256_HEX, state->library_path, nullptr, 0,
-                           state->library_hash, sizeof state->library_hash) &&
-        guard_after_hashing(state)) {
+    if (guard_library_path(state) && hash_library(state) && guard_after_hashing(state))
       load_and_run(state);
-    }
     ZEB_Free(state->library_path);
     state->library_path = nullptr;
   }
@@ -87,37 +91,14 @@ int32_t launcher_main(int32_t count, char **arguments) {
   launch_restrict_library_search();
   LaunchState state = {};
   trace_start();
-  state.list = static_cast<char **>(ZEB_Alloc(LAUNCH_LIST_ENTRIES, sizeof(char *)));
-  state.count = launch_args_copy(count, arguments, state.list);
-  // What we allocated, kept apart: the library may rewrite its copy of the list.
-  char *owned[LAUNCH_LIST_ENTRIES];
-  memcpy(owned, state.list, sizeof owned);
-
-  if (const char *ipc = launch_args_find(state.list, LAUNCH_IPC_MARKER)) {
-    state.ipc_launch = true;
-    ZEB_Log(3, "IPC name in args: %s", ipc);
-  }
-  state.mode = launch_mode(state.list);
-  launch_counter_name(state.mode, state.counter_name);
-  // Services and elevated launches may run over a data directory that users can write: links
-  // users planted there must not redirect them, whatever the arguments' launch mode. Users' own
-  // launches keep following their junctions.
-  state.privileged =
-      launch_token_privileged(launch_args_find(state.list, LAUNCH_SERVICE_MARKER) != nullptr);
-  if (state.privileged) launch_trust_redirection();
-  launch_candidates(&state);
-  launch_harden();
+  launch_start(&state, count, arguments, false);
   trace_launch(&state);
 
   do {
     run_pass(&state);
-  } while (state.result == 1);
+  } while (state.result == PASS_AGAIN);
 
-  for (char *entry : owned) ZEB_Free(entry);
-  ZEB_Free(state.list);
-  ZEB_Free(state.local_dir);
-  ZEB_Free(state.machine_dir);
-  ZEB_Free(state.user_dir);
+  launch_end(&state);
   trace("exit code %d", state.result);
   return state.result;
 }

@@ -37,9 +37,6 @@ struct SkelCopy {
 // that could not be replaced (logged), or when the list is empty.
 bool skel_copy_files(const ZEB_FileList *list, const char *data_directory, const SkelCopy *checked);
 
-// Where skel is: inside the data directory when it has one, else under Program Files.
-void skel_location(const char *data_directory, char location[512]);
-
 // The titles of recovery's refusals, in the order its checks run.
 constexpr const char SKEL_REFUSE_RECOVERY_LOCK[] = "File System Error - Recovery Lock";
 constexpr const char SKEL_REFUSE_MISSING[] = "File System Error - Skel Missing or Broken";
@@ -48,24 +45,3 @@ constexpr const char SKEL_REFUSE_SIGNATURE[] = "File System Error - Skel Signatu
 constexpr const char SKEL_REFUSE_LOCKFILE[] = "File System Error - Lockfile";
 constexpr const char SKEL_REFUSE_CLIENT_LOCKFILE[] = "File System Error - Client Lockfile";
 constexpr const char SKEL_REFUSE_COPY[] = "File System Error - Skel Copy";
-
-// How skel's directory and files are opened: recovery locks the directory and reads files
-// without write sharing; the doctor opens both sharing everything. Handles close with
-// lock_close and safe_file_close.
-struct SkelOpeners {
-  bool (*directory)(const char *path, void **handle);
-  void *(*file)(const char *path);  // for reading; null on failure
-};
-
-// Works out skel's location and opens it there (`*skel_handle`). In a `privileged` launch a skel
-// inside the data directory (open as `data_handle`) counts only when nobody but administrators
-// can change it or its files; otherwise the one under Program Files is taken.
-bool skel_pick(const char *data_directory, bool privileged, void *data_handle,
-               const SkelOpeners &open, void **skel_handle, char skel[512]);
-
-// Whether skel holds the very build installed.
-bool skel_same_build(const LaunchSettings *installed, const LaunchSettings *skel);
-// The pristine copy of a build that keeps failing would not help: refused, unless the installed
-// copy of that build was found damaged (a retry), when copying it again is the repair.
-bool skel_same_build_refused(const LaunchSettings *installed, const LaunchSettings *skel,
-                             RecoveryReason reason);

@@ -12,6 +12,7 @@
 
 #include "src/launch/launch_state.h"
 #include "src/launch/skel_recovery.h"
+#include "src/trust/signature.h"
 
 // Sends the support library's failure reports to the channel as well.
 void trace_start();
@@ -27,18 +28,16 @@ void trace_record(const char *path, int32_t count, bool discard, bool deleting);
 bool trace_record_unread(const char *path);
 // Why a recovery is needed; the recovery's event is written when it ends.
 void trace_recovery(const LaunchState *state, RecoveryReason reason);
-// The end of a recovery that copied skel: restored, or the settings still missing. Returns
-// `restored`.
-bool trace_recovery_done(bool restored);
+// The end of a recovery that copied skel: restored, or the settings still missing.
+void trace_recovery_done(bool restored);
 // A message box that ends the launch or the recovery, with the platform's last error.
 void trace_refusal(const char *title);
 // A first failure: another pass follows, which recovers first where it can.
 void trace_retry();
 // The library's path and hash, and whether its signature is checked.
 void trace_library(const LaunchState *state, bool checked);
-// verify_signature (verify_signature_open when `file` is given) of a library, with its verdict
-// traced and a refusal in the event log.
-bool trace_verify_library(const wchar_t *path, void *file = nullptr);
+// A library's signature verdict, and a refusal in the event log too.
+void trace_signature(const char *path, const SignatureVerdict &verdict);
 
 // Pure helpers behind the lines.
 // "quarlo: " and the formatted message in `line`, cut to fit `capacity`.

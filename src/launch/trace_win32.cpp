@@ -27,24 +27,6 @@ void trace_args(const char *format, va_list args) {
 
 void report_to_channel(const char *message, void *) { trace("report: %s", message); }
 
-// The recovery under way, reported to the event log when it ends.
-struct Recovery {
-  bool running;
-  char replaced_hash[65];
-  const char *reason;
-  LaunchMode mode;
-  const char *data_directory;  // a candidate: lives for the whole run
-} recovery;
-
-void end_recovery(const char *outcome) {
-  if (!recovery.running) return;
-  recovery.running = false;
-  EventStrings strings;
-  event_recovery_strings(recovery.replaced_hash, recovery.reason, recovery.mode,
-                         recovery.data_directory, outcome, &strings);
-  event_report(EVENTLOG_WARNING_TYPE, QUARLO_EVENT_RECOVERY, strings);
-}
-
 }  // namespace
 
 void trace(const char *format, ...) {
@@ -106,24 +88,19 @@ void trace_recovery(const LaunchState *state, RecoveryReason why) {
   }
   trace("recovery from skel: %s; replacing build %s", reason,
         state->settings.hash[0] ? state->settings.hash : "(none known)");
-  recovery.running = true;
-  snprintf(recovery.replaced_hash, sizeof recovery.replaced_hash, "%s", state->settings.hash);
-  recovery.reason = reason;
-  recovery.mode = state->mode;
-  recovery.data_directory = state->data_dir;
+  event_recovery_begin(state->settings.hash, reason, state->mode, state->data_dir);
 }
 
-bool trace_recovery_done(bool restored) {
+void trace_recovery_done(bool restored) {
   const char *outcome =
       restored ? "restored" : "copied, but the restored appdata.json lacks so_name or hash";
   trace("recovery: %s", outcome);
-  end_recovery(outcome);
-  return restored;
+  event_recovery_end(outcome);
 }
 
 void trace_refusal(const char *title) {
   trace("refused: \"%s\" (last platform error 0x%lX)", title, GetLastError());
-  end_recovery(title);
+  event_recovery_end(title);
 }
 
 void trace_retry() {
@@ -137,18 +114,12 @@ void trace_library(const LaunchState *state, bool checked) {
         checked ? "checked" : "not checked, the launcher carries no signature");
 }
 
-bool trace_verify_library(const wchar_t *path, void *file) {
-  const SignatureVerdict verdict =
-      file ? verify_signature_verdict_open(path, file) : verify_signature_verdict(path);
-  char name[EVENT_STRING_SIZE];
-  if (!WideCharToMultiByte(CP_UTF8, 0, path, -1, name, sizeof name, nullptr, nullptr)) name[0] = 0;
+void trace_signature(const char *path, const SignatureVerdict &verdict) {
   char text[256];
   signature_verdict_text(verdict, text, sizeof text);
-  trace("signature of %s: %s", name, text);
-  if (verdict.outcome != SIGNATURE_ACCEPTED) {
-    EventStrings strings;
-    event_signature_strings(name, text, &strings);
-    event_report(EVENTLOG_ERROR_TYPE, QUARLO_EVENT_SIGNATURE_REFUSED, strings);
-  }
-  return verdict.outcome == SIGNATURE_ACCEPTED;
+  trace("signature of %s: %s", path, text);
+  if (verdict.outcome == SIGNATURE_ACCEPTED) return;
+  EventStrings strings;
+  event_signature_strings(path, text, &strings);
+  event_report(EVENTLOG_ERROR_TYPE, QUARLO_EVENT_SIGNATURE_REFUSED, strings);
 }

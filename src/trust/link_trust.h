@@ -11,3 +11,12 @@
 // everything; a denying entry is not credited (only what is allowed counts); a null descriptor
 // is not trusted. Reads the descriptors only.
 bool link_trusted(const void *link_descriptor, const void *directory_descriptor);
+
+#ifdef _WIN32
+// The same rule over open objects: the owner and DACL of `object`, and the DACL of the directory
+// open as `directory`. Untrusted when either cannot be read.
+bool link_trusted_open(void *object, void *directory);
+// The same where the directory is asked for by name: the one that holds `path`, through whatever
+// links lead to it, since that is the directory the object was found in.
+bool link_trusted_in_directory_of(void *object, const wchar_t *path);
+#endif

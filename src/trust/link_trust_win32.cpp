@@ -1,9 +1,15 @@
 // Walking the DACLs of a link and of its directory for rights held outside the administering
 // accounts.
 #include <windows.h>
+// After windows.h.
+#include <aclapi.h>
 
+#include <cwchar>
+
+#include "src/trust/handle.h"
 #include "src/trust/link_trust.h"
 #include "src/trust/real_path.h"
+#include "zeb/memory.h"
 
 namespace {
 
@@ -64,4 +70,48 @@ bool link_trusted(const void *link_descriptor, const void *directory_descriptor)
     return false;
   return !allows_others(link_descriptor, kChangesLink) &&
          !allows_others(directory_descriptor, kChangesEntries);
+}
+
+namespace {
+
+// The owner and DACL (`parts`) of the object open as `handle`, or null.
+LocalMemory descriptor_of(void *handle, SECURITY_INFORMATION parts) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, parts, nullptr, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS)
+    descriptor = nullptr;
+  return LocalMemory(descriptor);
+}
+
+constexpr SECURITY_INFORMATION kOwnerAndDacl =
+    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+
+bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+}  // namespace
+
+bool link_trusted_open(void *object, void *directory) {
+  const LocalMemory own = descriptor_of(object, kOwnerAndDacl);
+  const LocalMemory around = descriptor_of(directory, DACL_SECURITY_INFORMATION);
+  return link_trusted(own.get(), around.get());
+}
+
+bool link_trusted_in_directory_of(void *object, const wchar_t *path) {
+  const size_t length = wcslen(path);
+  auto *directory = static_cast<wchar_t *>(ZEB_Alloc(length + 1, sizeof(wchar_t)));
+  wmemcpy(directory, path, length + 1);
+  size_t cut = 0;
+  for (size_t i = 0; directory[i]; ++i)
+    if (is_separator(directory[i])) cut = i;
+  if (cut == 2 && directory[1] == L':') ++cut;  // "X:" alone would be X's current directory
+  directory[cut] = L'\0';
+  PSECURITY_DESCRIPTOR around = nullptr;
+  if (cut == 0 ||
+      GetNamedSecurityInfoW(directory, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                            nullptr, nullptr, &around) != ERROR_SUCCESS)
+    around = nullptr;
+  ZEB_Free(directory);
+  const LocalMemory held(around);
+  const LocalMemory own = descriptor_of(object, kOwnerAndDacl);
+  return link_trusted(own.get(), held.get());
 }

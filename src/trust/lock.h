@@ -5,9 +5,11 @@
 // platform HANDLE) so that pure code can include this header.
 #include <cstdint>
 
+#include "src/trust/handle.h"
+
 // Locks one file or directory. Write sharing is granted only when `share_write` is set; delete
 // sharing never. On success `*handle_out` holds the open handle, owned by the caller (release
-// with lock_close); on failure it is null and nothing stays open.
+// with handle_reset); on failure it is null and nothing stays open.
 bool lock_path(const char *path, bool is_directory, bool share_write, void **handle_out);
 
 // Locks a directory (slot 0, without write sharing) and its ancestors upwards (with write
@@ -17,13 +19,15 @@ bool lock_path(const char *path, bool is_directory, bool share_write, void **han
 // lock_release_array); on failure both are null and 0 and every handle opened has been closed.
 bool lock_path_recursive(const char *path, void ***array_out, uint32_t *count_out);
 
+// Whether the object open as `handle` (opened without following a reparse point) may be locked:
+// not a junction or symbolic link. lock_path asks this of what it opened.
+bool lock_object_allowed(void *handle);
+
 // Deletes the name `path` itself, never what it reaches: a file (read-only too), one name of a file
 // that has others, a junction or a symbolic link. True when the name is gone or never existed;
 // false (logged) for a directory or a name that an open without delete sharing keeps.
 bool lock_remove_name(const char *path);
 
-// Closes a lock handle unless it is null or the invalid-handle value, then nulls it.
-void lock_close(void **handle);
 // Closes every used slot's handle, frees the array, nulls the pointer and zeroes the count.
 void lock_release_array(void ***array, uint32_t *count);
 

@@ -14,9 +14,7 @@
 #include "zeb/memory.h"
 #include "zeb/unicode.h"
 
-namespace {
-
-bool lockable_object(HANDLE handle) {
+bool lock_object_allowed(void *handle) {
   const DWORD attributes = safe_file_attributes(handle);
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return true;
@@ -26,6 +24,8 @@ bool lockable_object(HANDLE handle) {
                                  &returned, nullptr) != FALSE;
   return lock_reparse_data_allowed(fetched, data, returned);
 }
+
+namespace {
 
 constexpr char kRemoveTag[] = "lock_remove_name";
 // FileDispositionInfoEx, which older headers lack.
@@ -65,26 +65,25 @@ bool delete_name(HANDLE handle, const char *path) {
 bool lock_remove_name(const char *path) {
   ZEB_WideText wide(path);
   // The name itself: a link is opened as the link, a second name as that name.
-  HANDLE handle =
+  ScopedHandle handle(
       CreateFileW(wide.get(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
+                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (handle.get() == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
     ZEB_LogError(kRemoveTag, "'CreateFile' failed to open '%s' with error 0x%X",
                  ZEB_GetFileName(path, true), unsigned(error));
     return false;
   }
-  const DWORD attributes = safe_file_attributes(handle);
+  const DWORD attributes = safe_file_attributes(handle.get());
   bool removed = false;
   if (attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
           FILE_ATTRIBUTE_DIRECTORY)
     ZEB_LogError(kRemoveTag, "'%s' is a directory: left alone", ZEB_GetFileName(path, true));
   else
-    removed = delete_name(handle, path);
-  CloseHandle(handle);
+    removed = delete_name(handle.get(), path);
   return removed;
 }
 
@@ -98,13 +97,10 @@ bool lock_path(const char *path, bool is_directory, bool share_write, void **han
 
   DWORD share = FILE_SHARE_READ | (share_write ? FILE_SHARE_WRITE : 0);
   DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (is_directory ? FILE_FLAG_BACKUP_SEMANTICS : 0);
-  HANDLE handle = CreateFileW(text, GENERIC_READ, share, nullptr, OPEN_EXISTING, flags, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  if (!lockable_object(handle)) {
-    CloseHandle(handle);
-    return false;
-  }
-  *handle_out = handle;
+  ScopedHandle handle(
+      CreateFileW(text, GENERIC_READ, share, nullptr, OPEN_EXISTING, flags, nullptr));
+  if (handle.get() == INVALID_HANDLE_VALUE || !lock_object_allowed(handle.get())) return false;
+  *handle_out = handle.release();
   return true;
 }
 
@@ -140,14 +136,9 @@ bool lock_path_recursive(const char *path, void ***array_out, uint32_t *count_ou
   return true;
 }
 
-void lock_close(void **handle) {
-  if (*handle != nullptr && *handle != INVALID_HANDLE_VALUE) CloseHandle(*handle);
-  *handle = nullptr;
-}
-
 void lock_release_array(void ***array, uint32_t *count) {
   if (*array != nullptr) {
-    for (uint32_t i = 0; i < *count; ++i) lock_close(&(*array)[i]);
+    for (uint32_t i = 0; i < *count; ++i) handle_reset(&(*array)[i]);
     ZEB_Free(*array);
   }
   *array = nullptr;

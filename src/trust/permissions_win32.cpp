@@ -48,12 +48,10 @@ bool make_administrators(SidHolder *sid) {
 // just that change. The platform's error code; 0 on success.
 DWORD set_security(HANDLE file, DWORD access, SECURITY_INFORMATION part, PSID owner, PACL list) {
   // Reading the present descriptor is part of setting one.
-  HANDLE writer = safe_file_reopen(file, access | READ_CONTROL);
-  if (!writer) return GetLastError();
+  ScopedHandle writer(safe_file_reopen(file, access | READ_CONTROL));
+  if (!writer.get()) return GetLastError();
   // The DACL alone (no protection flags) leaves the file's inheritance from its parent as it was.
-  const DWORD result = SetSecurityInfo(writer, SE_FILE_OBJECT, part, owner, nullptr, list, nullptr);
-  CloseHandle(writer);
-  return result;
+  return SetSecurityInfo(writer.get(), SE_FILE_OBJECT, part, owner, nullptr, list, nullptr);
 }
 
 DWORD set_dacl(HANDLE file, PACL list) {
@@ -73,7 +71,7 @@ bool util_change_permissions_everyone(const wchar_t *path) {
     return false;
   }
   const bool done = util_change_permissions_everyone_open(file);
-  safe_file_close(&file);
+  handle_reset(&file);
   return done;
 }
 
@@ -100,11 +98,11 @@ bool util_change_permissions_everyone_open(void *file) {
     ZEB_LogError(kEveryoneTag, "GetFileSecurity() failed. Error %d", int(GetLastError()));
   } else if (util_everyone_dacl(descriptor, everyone.get(), &updated, &list)) {
     // The descriptor carries the old DACL's protection and inheritance bits with the new list.
-    HANDLE writer = safe_file_reopen(file, WRITE_DAC);
-    done = writer && SetKernelObjectSecurity(writer, DACL_SECURITY_INFORMATION, &updated);
+    const ScopedHandle writer(safe_file_reopen(file, WRITE_DAC));
+    done =
+        writer.get() && SetKernelObjectSecurity(writer.get(), DACL_SECURITY_INFORMATION, &updated);
     if (!done)
       ZEB_LogError(kEveryoneTag, "SetFileSecurity() failed. Error %d", int(GetLastError()));
-    if (writer) CloseHandle(writer);
   }
   if (list) HeapFree(GetProcessHeap(), 0, list);
   HeapFree(GetProcessHeap(), 0, descriptor);
@@ -124,7 +122,7 @@ bool util_take_ownership(const wchar_t *path) {
   // Network paths, links, files with another name and files that cannot be opened are left alone.
   if (!file) return true;
   const bool done = util_take_ownership_open(file);
-  safe_file_close(&file);
+  handle_reset(&file);
   return done;
 }
 
@@ -167,27 +165,25 @@ bool util_take_ownership_open(void *file) {
   } else {
     done = util_owner_then_dacl(file, admins.get(), list);
   }
-  if (list) LocalFree(list);
+  local_free(list);
   return done;
 }
 
 bool util_owner_then_dacl(HANDLE file, PSID admins, PACL list) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token) || !token) {
+  HANDLE opened = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &opened) || !opened) {
     ZEB_LogError(kOwnershipTag, "OpenProcessToken failed: %u", unsigned(GetLastError()));
     return false;
   }
-  if (!util_set_privilege(token, true)) {
-    CloseHandle(token);
+  const ScopedHandle token(opened);
+  if (!util_set_privilege(token.get(), true)) {
     ZEB_LogError(kOwnershipTag, "User is not an administrator.");
     return false;
   }
   // The privilege grants the right to change the owner when the handle for it is opened.
   const DWORD owner = set_security(file, WRITE_OWNER, OWNER_SECURITY_INFORMATION, admins, nullptr);
-  if (!util_set_privilege(token, false)) {
+  if (!util_set_privilege(token.get(), false))
     ZEB_LogError(kOwnershipTag, "Failed SetPrivilege call unexpectedly.");
-  }
-  CloseHandle(token);
   if (owner != ERROR_SUCCESS) {
     ZEB_LogError(kOwnershipTag, "Could not set owner. Error: %u", unsigned(owner));
     return false;

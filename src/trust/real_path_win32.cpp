@@ -2,13 +2,13 @@
 // live in the pure files beside this one.
 #include <windows.h>
 // After windows.h, whose types they use.
-#include <aclapi.h>
 #include <shlwapi.h>
 #include <winioctl.h>
 
 #include <cstdlib>
 #include <cstring>
 
+#include "src/trust/handle.h"
 #include "src/trust/link_trust.h"
 #include "src/trust/real_path.h"
 #include "src/trust/safe_file.h"
@@ -31,13 +31,6 @@ struct WideBlock {
   ~WideBlock() { ZEB_Free(text); }
   WideBlock(const WideBlock &) = delete;
   WideBlock &operator=(const WideBlock &) = delete;
-};
-
-struct FileHandle {
-  HANDLE handle;
-  ~FileHandle() {
-    if (handle && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  }
 };
 
 // A zero-filled, terminated copy of a UTF-16 name that may sit unaligned in the record.
@@ -96,32 +89,6 @@ char *make_link_target_path(const char *linkPath, bool relative, const void *nam
 
 namespace {
 
-// Whether the link open as `link`, named `path`, is one that only administering accounts can
-// change or remove. Its directory is asked for by name, through whatever links lead to it: that is
-// the directory the link was found in.
-bool controlled_by_administrators(HANDLE link, const wchar_t *path) {
-  PSECURITY_DESCRIPTOR own = nullptr;
-  if (GetSecurityInfo(link, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                      nullptr, nullptr, nullptr, nullptr, &own) != ERROR_SUCCESS)
-    own = nullptr;
-  WideBlock directory(wcslen(path) + 1);
-  wcscpy(directory.text, path);
-  size_t cut = 0;
-  for (size_t i = 0; directory.text[i]; ++i)
-    if (is_separator(directory.text[i])) cut = i;
-  if (cut == 2 && directory.text[1] == L':') ++cut;  // "X:" alone would be X's current directory
-  directory.text[cut] = L'\0';
-  PSECURITY_DESCRIPTOR around = nullptr;
-  if (cut == 0 ||
-      GetNamedSecurityInfoW(directory.text, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, nullptr, nullptr, &around) != ERROR_SUCCESS)
-    around = nullptr;
-  const bool trusted = link_trusted(own, around);
-  LocalFree(own);
-  LocalFree(around);
-  return trusted;
-}
-
 // What one resolution knows and wants: the network answer for its drive, and whether only
 // links that administrators control are followed.
 struct Resolution {
@@ -140,19 +107,19 @@ char *link_target(const char *path, DriveKind *known, bool trusted_only) {
     wide.text[length - 1] = L'\0';
 
   // The link itself, not what it points to; directories open too.
-  FileHandle file{CreateFileW(wide.text, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
-  if (file.handle == INVALID_HANDLE_VALUE) return nullptr;
+  ScopedHandle file(CreateFileW(
+      wide.text, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) return nullptr;
 
-  const DWORD attributes = safe_file_attributes(file.handle);
+  const DWORD attributes = safe_file_attributes(file.get());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return nullptr;
-  if (trusted_only && !controlled_by_administrators(file.handle, wide.text)) return nullptr;
+  if (trusted_only && !link_trusted_in_directory_of(file.get(), wide.text)) return nullptr;
 
   alignas(8) uint8_t buffer[REPARSE_BUFFER_SIZE];
   DWORD returned = 0;
-  if (!DeviceIoControl(file.handle, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer, sizeof buffer,
+  if (!DeviceIoControl(file.get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer, sizeof buffer,
                        &returned, nullptr))
     return nullptr;
 

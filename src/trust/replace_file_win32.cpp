@@ -43,9 +43,8 @@ HANDLE create_temporary(const char *directory) {
     char name[REPLACE_FILE_NAME_LENGTH + 1];
     snprintf(name, sizeof name, "quarlo-%016llx.tmp", random);
     ZEB_WideText path(ZEB_JoinPath(directory, name));
-    HANDLE file = CreateFileW(path.get(), GENERIC_WRITE | DELETE, 0, nullptr,
-                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                              nullptr);
+    HANDLE file = CreateFileW(path.get(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
@@ -61,13 +60,12 @@ HANDLE create_temporary(const char *directory) {
 // read-only file is removed as a name first, since a rename can replace neither: the link
 // itself goes, never what it reaches.
 bool clear_target(const wchar_t *target, const char *path) {
-  HANDLE entry = CreateFileW(target, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                             FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const ScopedHandle entry(CreateFileW(
+      target, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   // Missing, or held: the rename tells which, and waits for a brief holder.
-  if (entry == INVALID_HANDLE_VALUE) return true;
-  const uint32_t attributes = safe_file_attributes(entry);
-  CloseHandle(entry);
+  if (entry.get() == INVALID_HANDLE_VALUE) return true;
+  const uint32_t attributes = safe_file_attributes(entry.get());
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;
   const bool link = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !link)
@@ -104,18 +102,18 @@ bool rename_over(HANDLE temporary, const wchar_t *target, const char *name) {
 // failure the temporary is deleted through its handle.
 template <typename Fill>
 bool replace(const char *directory, const char *name, Fill fill) {
-  HANDLE temporary = create_temporary(directory);
-  if (temporary == INVALID_HANDLE_VALUE) return false;
+  ScopedHandle temporary(create_temporary(directory));
+  if (temporary.get() == INVALID_HANDLE_VALUE) return false;
   char *path = ZEB_Strdup(ZEB_JoinPath(directory, name));
   ZEB_WideText target(path);
-  bool replaced = fill(temporary);
-  if (replaced && !FlushFileBuffers(temporary))
+  bool replaced = fill(temporary.get());
+  if (replaced && !FlushFileBuffers(temporary.get()))
     replaced = log_failure("FlushFileBuffers", name, GetLastError());
   replaced = replaced && clear_target(target.get(), path) &&
-             rename_over(temporary, target.get(), name);
+             rename_over(temporary.get(), target.get(), name);
   const DWORD error = GetLastError();
-  if (!replaced) safe_file_delete_open(temporary);
-  CloseHandle(temporary);
+  if (!replaced) safe_file_delete_open(temporary.get());
+  temporary.reset();
   ZEB_Free(path);
   SetLastError(error);
   return replaced;
@@ -129,8 +127,7 @@ bool replace_file_copy(void *source, const char *directory, const char *name) {
                  [&](HANDLE temporary) { return safe_file_copy_open(source, temporary); });
 }
 
-bool replace_file_write(const void *bytes, uint64_t size, const char *directory,
-                        const char *name) {
+bool replace_file_write(const void *bytes, uint64_t size, const char *directory, const char *name) {
   return replace(directory, name,
                  [&](HANDLE temporary) { return safe_file_replace(temporary, bytes, size); });
 }
@@ -138,8 +135,8 @@ bool replace_file_write(const void *bytes, uint64_t size, const char *directory,
 void replace_file_remove_leftovers(const char *directory) {
   ZEB_WideText pattern(ZEB_JoinPath(directory, REPLACE_FILE_PATTERN));
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileExW(pattern.get(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                   nullptr, 0);
+  HANDLE search =
+      FindFirstFileExW(pattern.get(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) return;  // none: the usual case
   do {
     char *name = ZEB_WideToMultiD(found.cFileName);

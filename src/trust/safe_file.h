@@ -7,6 +7,8 @@
 // Handles are typed `void *` (the platform HANDLE) so that pure code can include this header.
 #include <cstdint>
 
+#include "src/trust/handle.h"
+
 // What a file's information says about changing it through its name (pure).
 enum SafeFileVerdict : uint32_t {
   SAFE_FILE_PLAIN = 0,      // a file with one name: may be changed
@@ -39,7 +41,7 @@ constexpr uint32_t SAFE_FILE_SHARE_ALL = 7;  // read, write and delete
 uint32_t safe_file_attributes(void *handle);
 
 // Opens `path` with `access` and `share`, creating an empty file when `create` is set and none
-// exists. On SAFE_FILE_OPENED `*file` holds the handle (release with safe_file_close); otherwise
+// exists. On SAFE_FILE_OPENED `*file` holds the handle (release with handle_reset); otherwise
 // it is null, nothing stays open and the platform's last error tells why.
 SafeFileOpen safe_file_open(const char *path, uint32_t access, uint32_t share, bool create,
                             void **file);
@@ -48,7 +50,6 @@ SafeFileOpen safe_file_open_wide(const wchar_t *path, uint32_t access, uint32_t 
 // Another handle to the very file `file` is open on, with other access (never a new name lookup).
 // Null on failure, with the platform's last error.
 void *safe_file_reopen(void *file, uint32_t access);
-void safe_file_close(void **file);
 
 // Reads the whole file from its start into a heap block of its size plus a terminating zero
 // (release with ZEB_Free). False for a file larger than `limit` or a failed read.

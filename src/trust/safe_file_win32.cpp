@@ -59,9 +59,10 @@ SafeFileOpen safe_file_open_wide(const wchar_t *path, uint32_t access, uint32_t 
   *file = nullptr;
   // No reparse point at the end of the name is followed: a link is opened as itself, so that
   // the check below sees it.
-  HANDLE handle = CreateFileW(path, access, share, nullptr, create ? OPEN_ALWAYS : OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
+  ScopedHandle handle(
+      CreateFileW(path, access, share, nullptr, create ? OPEN_ALWAYS : OPEN_EXISTING,
+                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (handle.get() == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return SAFE_FILE_MISSING;
     if (error == ERROR_SHARING_VIOLATION) return SAFE_FILE_IN_USE;
@@ -71,22 +72,22 @@ SafeFileOpen safe_file_open_wide(const wchar_t *path, uint32_t access, uint32_t 
     return SAFE_FILE_FAILED;
   }
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(handle, &info)) {
+  if (!GetFileInformationByHandle(handle.get(), &info)) {
     const DWORD error = GetLastError();
     ZEB_LogError(kTag, "'GetFileInformationByHandle' failed for '%s' with error 0x%X",
                  file_name(path), unsigned(error));
-    CloseHandle(handle);
+    handle.reset();
     SetLastError(error);
     return SAFE_FILE_FAILED;
   }
   const SafeFileVerdict verdict = safe_file_verdict(info.dwFileAttributes, info.nNumberOfLinks);
   if (verdict != SAFE_FILE_PLAIN) {
     ZEB_LogError(kTag, "'%s' %s: left alone", file_name(path), verdict_text(verdict));
-    CloseHandle(handle);
+    handle.reset();
     SetLastError(ERROR_ACCESS_DENIED);
     return SAFE_FILE_REFUSED;
   }
-  *file = handle;
+  *file = handle.release();
   return SAFE_FILE_OPENED;
 }
 
@@ -111,11 +112,6 @@ uint32_t safe_file_attributes(void *handle) {
   BY_HANDLE_FILE_INFORMATION info = {};
   return GetFileInformationByHandle(handle, &info) ? info.dwFileAttributes
                                                    : INVALID_FILE_ATTRIBUTES;
-}
-
-void safe_file_close(void **file) {
-  if (*file && *file != INVALID_HANDLE_VALUE) CloseHandle(*file);
-  *file = nullptr;
 }
 
 bool safe_file_read(void *file, uint64_t limit, char **bytes, uint64_t *size) {
@@ -201,6 +197,6 @@ bool safe_file_delete(const char *path) {
                  opened == SAFE_FILE_MISSING ? "missing" : "in use");
   if (opened != SAFE_FILE_OPENED) return false;
   const bool deleted = safe_file_delete_open(file);
-  safe_file_close(&file);
+  handle_reset(&file);
   return deleted;
 }

@@ -86,3 +86,8 @@ bool image_lacks_certificate_table(const uint8_t *head, uint64_t size) {
   return little_endian(head + count, 4) > 4 && little_endian(head + entry, 4) == 0 &&
          little_endian(head + entry + 4, 4) == 0;
 }
+
+bool image_checks_libraries(const uint8_t *image, uint64_t size) {
+  constexpr uint64_t kHeaderPage = 0x1000;
+  return !image_lacks_certificate_table(image, size < kHeaderPage ? size : kHeaderPage);
+}

@@ -28,6 +28,11 @@ uint32_t publisher_key_index(const char16_t *text, uint32_t capacity);
 // including headers that `head` does not hold whole, which only the verifier can judge.
 bool image_lacks_certificate_table(const uint8_t *head, uint64_t size);
 
+// Whether a launcher image, its first `size` bytes as mapped or read, checks the libraries it
+// loads: it does when it carries a certificate table. Only the headers are read, which the loader
+// maps as one page at least, so that the mapped image and its file give the same answer.
+bool image_checks_libraries(const uint8_t *image, uint64_t size);
+
 // Why a file was accepted or refused, for the launch trace and the event log.
 enum SignatureOutcome : uint32_t {
   SIGNATURE_ACCEPTED = 0,

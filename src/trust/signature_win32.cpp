@@ -10,6 +10,7 @@
 
 #include <cstddef>
 
+#include "src/trust/handle.h"
 #include "src/trust/signature.h"
 
 namespace {
@@ -64,12 +65,9 @@ bool certainly_unsigned(HANDLE file) {
 }
 
 bool certainly_unsigned(const wchar_t *path) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool unsigned_image = certainly_unsigned(file);
-  CloseHandle(file);
-  return unsigned_image;
+  const ScopedHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.get() != INVALID_HANDLE_VALUE && certainly_unsigned(file.get());
 }
 
 // The verifier reads the file through `file` when it is not null, else by `path`.
