@@ -5,13 +5,16 @@
 
 #include "src/launch/crash_counter.h"
 #include "src/launch/launch_decisions.h"
+#include "src/launch/launch_endings.h"
 #include "src/trust/pe_exports.h"
 #include "src/trust/signature.h"
 
 // A library as the doctor found it: present, hashed, signature, entry point, held.
 struct DoctorLibrary {
   char path[1024];
-  bool present;
+  bool present;   // the name opens
+  bool link;      // a junction or symbolic link, which the launcher's lock refuses
+  bool hashable;  // read whole, and of a size the launcher hashes
   char sha256[65];
   bool checked;  // the launcher checks its signature
   SignatureVerdict verdict;
@@ -31,7 +34,7 @@ struct DoctorSkel {
 // How the launch would end.
 enum DoctorEnd : uint32_t {
   DOCTOR_END_LOAD = 0,  // the library loaded and wx_main called
-  DOCTOR_END_BOX = 1,   // a message box, then exit code 0
+  DOCTOR_END_BOX = 1,   // a message box, then the exit code
   DOCTOR_END_EXIT = 2,  // an exit code of its own
 };
 

@@ -1,28 +1,18 @@
-// The doctor's walk through a launch: the launcher's own start-up and decisions, with the
-// doctor's share-all reads, stopping wherever the launcher would change something.
-#include <windows.h>
-
+// The doctor's walk through a launch: the launcher's own start-up, decisions and recovery checks,
+// with the doctor's share-all reads, stopping wherever the launcher would change something.
 #include <cstdio>
 #include <cstring>
 
 #include "src/doctor/doctor.h"
 #include "src/doctor/doctor_read.h"
-#include "src/launch/appdata.h"
-#include "src/launch/launch_privilege.h"
+#include "src/launch/launch_endings.h"
 #include "src/launch/launch_startup.h"
-#include "src/trust/lock.h"
-#include "zeb/crypto_hash.h"
-#include "zeb/file_list.h"
+#include "src/launch/recovery_checks.h"
 #include "zeb/fs.h"
 #include "zeb/memory.h"
-#include "zeb/unicode.h"
 
 namespace {
 
-// The headers are mapped as one page at least: the launcher judges its image from that much.
-constexpr uint64_t kHeaderPage = 0x1000;
-// The launcher hashes libraries of up to 1 GiB.
-constexpr uint64_t kLibraryLimit = uint64_t(1) << 30;
 constexpr uint64_t kConfigLimit = 1 << 20;
 
 bool launcher_checks_libraries(const char *launcher, bool *checked) {
@@ -30,110 +20,53 @@ bool launcher_checks_libraries(const char *launcher, bool *checked) {
   uint64_t size = 0;
   // Only the headers matter, but the launcher is a few hundred kilobytes: read it whole.
   if (!doctor_read_file(launcher, uint64_t(64) << 20, &head, &size)) return false;
-  *checked = !image_lacks_certificate_table(reinterpret_cast<const uint8_t *>(head),
-                                            size < kHeaderPage ? size : kHeaderPage);
+  *checked = image_checks_libraries(reinterpret_cast<const uint8_t *>(head), size);
   ZEB_Free(head);
   return true;
 }
 
-// Reads, hashes, verifies and inspects a library; the file is open only for each read.
-void examine_library(const char *path, bool checked, DoctorLibrary *library) {
-  snprintf(library->path, sizeof library->path, "%s", path);
-  library->checked = checked;
-  library->entry = PE_ENTRY_UNKNOWN;
-  char *bytes = nullptr;
-  uint64_t size = 0;
-  library->present = doctor_read_file(path, kLibraryLimit, &bytes, &size) && size > 0;
-  library->held = doctor_probe(path) == SAFE_FILE_IN_USE;
-  if (!library->present) {
-    ZEB_Free(bytes);
-    return;
-  }
-  ZEB_CryptoHash(ZEB_ALGORITHM_SHA256_HEX, bytes, size, nullptr, 0, library->sha256,
-                 sizeof library->sha256);
-  library->entry = pe_entry_verdict(reinterpret_cast<const uint8_t *>(bytes), size, "wx_main");
-  ZEB_Free(bytes);
-  if (!checked) return;
-  void *file = nullptr;
-  ZEB_WideText wide(path);
-  if (safe_file_open_wide(wide.get(), SAFE_FILE_READ, SAFE_FILE_SHARE_ALL, false, &file) ==
-      SAFE_FILE_OPENED)
-    library->verdict = verify_signature_verdict_open(wide.get(), file);
-  else
-    library->verdict = verify_signature_verdict(wide.get());
-  safe_file_close(&file);
+// Where a pass would stop with this library; a wx_main the table cannot tell about is assumed.
+LibraryFailure library_failure(const DoctorLibrary &library) {
+  return first_library_failure({library.present && !library.link, library.hashable,
+                                !library.checked || library.verdict.outcome == SIGNATURE_ACCEPTED,
+                                library.entry != PE_ENTRY_NO_LIBRARY,
+                                library.entry != PE_ENTRY_MISSING});
 }
 
-bool signature_passes(const DoctorLibrary &library) {
-  return !library.checked || library.verdict.outcome == SIGNATURE_ACCEPTED;
+const char *failure_text(const DoctorLibrary &library, LibraryFailure failure) {
+  switch (failure) {
+    case LIBRARY_LOCK:
+      return library.link ? "the library is a link, which the launcher's lock refuses"
+                          : "the library is missing or cannot be opened";
+    case LIBRARY_HASH:
+      return "the library cannot be hashed: empty, over 1 GiB or unreadable";
+    case LIBRARY_SIGNATURE:
+      return "its signature is refused";
+    case LIBRARY_LOAD:
+      return "it is not an x64 DLL";
+    case LIBRARY_ENTRY:
+      return "it does not export wx_main";
+    default:
+      return nullptr;
+  }
 }
 
-// Why the installed copy would fail to lock, hash, verify, load or enter: null when it loads.
-const char *library_failure(const DoctorLibrary &library) {
-  if (!library.present) return "the library is missing or unreadable";
-  if (!signature_passes(library)) return "its signature is refused";
-  if (library.entry == PE_ENTRY_NO_LIBRARY) return "it is not an x64 DLL";
-  if (library.entry == PE_ENTRY_MISSING) return "it does not export wx_main";
-  return nullptr;
+// Recovery's own checks, with steps that only open and read.
+void examine_skel(DoctorReport *report, RecoveryReason reason) {
+  const LaunchState &state = report->state;
+  DoctorSkel *skel = &report->skel;
+  RecoverySteps steps = doctor_recovery_steps;
+  steps.context = &skel->library;
+  RecoveryCheck check;
+  skel->refusal =
+      recovery_check(state.data_dir, &state.settings, reason, state.privileged, steps, &check);
+  memcpy(skel->location, check.skel, sizeof skel->location);
+  skel->settings_read = check.settings_read;
+  skel->settings = check.settings;
+  recovery_check_release(steps, &check);
 }
 
-// Whether recovery could remove a lock file: absent, or a file that nobody holds against it.
-bool lock_file_removable(const char *data_directory, const char *name) {
-  char path[1024] = {};
-  snprintf(path, sizeof path, "%s", ZEB_JoinPath(data_directory, name));
-  ZEB_WideText wide(path);
-  const DWORD attributes = GetFileAttributesW(wide.get());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return false;
-  return doctor_probe(path) != SAFE_FILE_IN_USE;
-}
-
-// Recovery's checks in its own order, with its own decisions, up to the copy.
-void examine_skel(const DoctorReport *report, RecoveryReason reason, DoctorSkel *skel) {
-  const char *data = report->state.data_dir;
-  void *data_handle = doctor_open_directory(data);
-  void *skel_handle = nullptr;
-  const bool found = skel_pick(data, report->state.privileged, data_handle, doctor_skel_openers,
-                               &skel_handle, skel->location);
-  lock_close(&skel_handle);
-  lock_close(&data_handle);
-  char *text = nullptr;
-  uint64_t size = 0;
-  skel->settings_read =
-      found &&
-      doctor_read_file(ZEB_JoinPath(skel->location, "appdata.json"), kConfigLimit, &text, &size) &&
-      appdata_parse(&skel->settings, text) == 0;
-  ZEB_Free(text);
-  if (!skel->settings_read) {
-    skel->refusal = SKEL_REFUSE_MISSING;
-    return;
-  }
-  if (skel_same_build_refused(&report->state.settings, &skel->settings, reason)) {
-    skel->refusal = SKEL_REFUSE_CRASH;
-    return;
-  }
-  // Recovery verifies skel's library whatever the launcher's image.
-  char path[1024] = {};
-  snprintf(path, sizeof path, "%s", ZEB_JoinPath(skel->location, skel->settings.so_name));
-  examine_library(path, true, &skel->library);
-  if (!skel->library.present || skel->library.verdict.outcome != SIGNATURE_ACCEPTED) {
-    skel->refusal = SKEL_REFUSE_SIGNATURE;
-    return;
-  }
-  if (!lock_file_removable(data, "lock")) {
-    skel->refusal = SKEL_REFUSE_LOCKFILE;
-    return;
-  }
-  if (!lock_file_removable(data, "lock_client")) {
-    skel->refusal = SKEL_REFUSE_CLIENT_LOCKFILE;
-    return;
-  }
-  ZEB_FileList *list = ZEB_GetFileList(skel->location, "");
-  if (list->len == 0) skel->refusal = SKEL_REFUSE_COPY;
-  ZEB_FreeFileList(&list);
-}
-
+// The doctor's exit code: 0 loads as installed, 1 restores first, 2 stops otherwise.
 void end_with(DoctorReport *report, DoctorEnd end, int32_t exit_code, int32_t verdict,
               const char *box = nullptr) {
   report->end = end;
@@ -142,17 +75,31 @@ void end_with(DoctorReport *report, DoctorEnd end, int32_t exit_code, int32_t ve
   report->box = box;
 }
 
+void end_with(DoctorReport *report, const PassEnd &end) {
+  end_with(report, end.box ? DOCTOR_END_BOX : DOCTOR_END_EXIT, end.result, 2, end.box);
+}
+
 // A recovery for `reason`, then what the launch does with its outcome.
 void recover(DoctorReport *report, RecoveryReason reason) {
+  const LaunchState &state = report->state;
   report->recovery = reason;
-  if (report->state.ipc_launch) return end_with(report, DOCTOR_END_EXIT, 7002, 2);
-  examine_skel(report, reason, &report->skel);
-  if (report->skel.refusal) return end_with(report, DOCTOR_END_BOX, 0, 2, report->skel.refusal);
-  // Restored without settings before: the launch ends so that the next one loads.
-  if (!report->state.settings_found) return end_with(report, DOCTOR_END_EXIT, 2, 1);
-  // Restored: skel's library, as verified, is what loads.
-  if (library_failure(report->skel.library)) return end_with(report, DOCTOR_END_EXIT, 2, 2);
-  end_with(report, DOCTOR_END_LOAD, 0, 1);
+  if (!state.ipc_launch) examine_skel(report, reason);
+  const bool restored = !state.ipc_launch && !report->skel.refusal;
+  int32_t result = 0;
+  if (recovery_ends_pass(&state, restored, &result)) {
+    // Restored without settings before: the launch ends so that the next one loads.
+    const bool restores = restored && result == EXIT_NOT_LOADED;
+    end_with(report, report->skel.refusal ? DOCTOR_END_BOX : DOCTOR_END_EXIT, result,
+             restores ? 1 : 2, report->skel.refusal);
+    return;
+  }
+  // Restored: skel's library, as recovery verified it, is what loads. Should it fail, the retry
+  // restores it once more and it fails again.
+  const LibraryFailure failure = library_failure(report->skel.library);
+  if (failure == LIBRARY_RUNS)
+    end_with(report, DOCTOR_END_LOAD, 0, 1);
+  else
+    end_with(report, library_failure_end(failure, true));
 }
 
 const char *data_dir_reason(const LaunchState &state) {
@@ -168,19 +115,9 @@ bool doctor_assess(int32_t count, char **arguments, const char *launcher, bool p
   LaunchState &state = report->state;
   report->launcher = launcher;
   report->recovery = RECOVERY_NONE;
-  state.list = static_cast<char **>(ZEB_Alloc(LAUNCH_LIST_ENTRIES, sizeof(char *)));
-  state.count = launch_args_copy(count, arguments, state.list);
-  state.ipc_launch = launch_args_find(state.list, LAUNCH_IPC_MARKER) != nullptr;
-  state.mode = launch_mode(state.list);
-  launch_counter_name(state.mode, state.counter_name);
   report->privileged_by_option = privileged_option;
-  state.privileged =
-      privileged_option ||
-      launch_token_privileged(launch_args_find(state.list, LAUNCH_SERVICE_MARKER) != nullptr);
-  if (state.privileged) launch_trust_redirection();
-  launch_candidates(&state);
+  launch_start(&state, count, arguments, privileged_option);
   if (!launcher_checks_libraries(launcher, &report->libraries_checked)) return false;
-  launch_harden();
 
   find_settings(&state, doctor_settings_reader);
   report->data_dir_reason = data_dir_reason(state);
@@ -199,7 +136,7 @@ bool doctor_assess(int32_t count, char **arguments, const char *launcher, bool p
   if (state.settings_found && name_acceptable) {
     char path[1024] = {};
     snprintf(path, sizeof path, "%s", ZEB_JoinPath(state.data_dir, state.settings.so_name));
-    examine_library(path, report->libraries_checked, &report->library);
+    doctor_examine_library(path, report->libraries_checked, &report->library);
   }
 
   // The first pass. No lock is held, so recovery_reason deletes nothing.
@@ -212,28 +149,33 @@ bool doctor_assess(int32_t count, char **arguments, const char *launcher, bool p
     }
   }
   if (!name_acceptable) {
-    end_with(report, DOCTOR_END_BOX, 0, 2, "File System Error - Lock");
+    end_with(report, DOCTOR_END_BOX, EXIT_AFTER_BOX, 2, BOX_LOCK);
     return true;
   }
-  report->first_failure = library_failure(report->library);
-  if (!report->first_failure) {
+  const LibraryFailure failure = library_failure(report->library);
+  if (failure == LIBRARY_RUNS) {
     if (report->library.entry == PE_ENTRY_UNKNOWN)
       report->load_note = "whether it exports wx_main is unknown from its export table";
     end_with(report, DOCTOR_END_LOAD, 0, 0);
     return true;
   }
-  // A first failure: the next pass restores this build's copy first.
+  report->first_failure = failure_text(report->library, failure);
+  const PassEnd first = library_failure_end(failure, state.retry);
+  if (first.result != PASS_AGAIN) {
+    end_with(report, first);
+    return true;
+  }
+  // A first failure: the next pass recovers first, unless the local shortcut lets it try the
+  // same library again.
   state.retry = true;
-  recover(report, RECOVERY_RETRY);
+  if (takes_local_shortcut(&state))
+    end_with(report, library_failure_end(failure, state.retry));
+  else
+    recover(report, RECOVERY_RETRY);
   return true;
 }
 
 void doctor_release(DoctorReport *report) {
-  for (int32_t i = 0; i < LAUNCH_LIST_ENTRIES && report->state.list; ++i)
-    ZEB_Free(report->state.list[i]);
-  ZEB_Free(report->state.list);
-  ZEB_Free(report->state.local_dir);
-  ZEB_Free(report->state.machine_dir);
-  ZEB_Free(report->state.user_dir);
+  launch_end(&report->state);
   ZEB_Free(report->config);
 }

@@ -3,8 +3,9 @@
 // that a concurrent launch or recovery never finds a file held against it.
 #include <cstdint>
 
+#include "src/doctor/doctor.h"
 #include "src/launch/launch_decisions.h"
-#include "src/launch/skel_recovery.h"
+#include "src/launch/recovery_checks.h"
 #include "src/trust/safe_file.h"
 
 // Reads the whole file, following links as the launcher's readers do, into a heap block with a
@@ -12,10 +13,13 @@
 bool doctor_read_file(const char *path, uint64_t limit, char **bytes, uint64_t *size);
 // The settings through doctor_read_file, into the launcher's own parsers.
 extern const SettingsReader doctor_settings_reader;
-// skel's directory and files opened for inspection and reading only.
-extern const SkelOpeners doctor_skel_openers;
-// A directory opened to read its security, or null.
-void *doctor_open_directory(const char *path);
+// Recovery's checks with steps that only open and read: the data directory and skel are opened,
+// not locked; a lock name is asked whether it could go; skel's library is examined, with no event
+// written, into the DoctorLibrary that `context` must point to.
+extern const RecoverySteps doctor_recovery_steps;
 // The launcher's live-record probe (read and delete access, full sharing, closed at once) on any
 // file or directory: SAFE_FILE_IN_USE when a running launch holds it without delete sharing.
 SafeFileOpen doctor_probe(const char *path);
+// The library at `path` as the launcher would meet it: opened without following a link, read,
+// hashed, its signature verified when `checked`, its export table read.
+void doctor_examine_library(const char *path, bool checked, DoctorLibrary *library);

@@ -1,8 +1,14 @@
 // The doctor's reads: share-all opens, each closed as soon as its bytes are in.
 #include <windows.h>
 
+#include <cstdio>
+
 #include "src/doctor/doctor_read.h"
 #include "src/launch/appdata.h"
+#include "src/trust/link_trust.h"
+#include "src/trust/lock.h"
+#include "zeb/crypto_hash.h"
+#include "zeb/file_list.h"
 #include "zeb/fs.h"
 #include "zeb/json_reader.h"
 #include "zeb/memory.h"
@@ -36,57 +42,116 @@ ZEB_JSON *json_from(const char *path) {
   return root;
 }
 
-// As recovery opens skel, without following a link at the end of the name, but sharing all.
-bool open_skel_directory(const char *path, void **handle) {
+// Opens what lock_path would lock, and refuses what it refuses (a junction or symbolic link at
+// the name), but shares everything and only reads.
+bool open_as_lock_would(const char *path, void **handle) {
+  ScopedHandle opened(open_shared(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
   *handle = nullptr;
-  HANDLE directory = open_shared(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
-  if (directory == INVALID_HANDLE_VALUE) return false;
-  const uint32_t attributes = safe_file_attributes(directory);
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    CloseHandle(directory);
-    return false;
-  }
-  *handle = directory;
+  if (opened.get() == INVALID_HANDLE_VALUE || !lock_object_allowed(opened.get())) return false;
+  *handle = opened.release();
   return true;
 }
 
-void *open_skel_file(const char *path) {
+// Recovery creates a data directory that does not exist yet; any other is held as skel is.
+bool hold_data(void *, const char *path, void **handle) {
+  *handle = nullptr;
+  ZEB_WideText wide(path);
+  if (GetFileAttributesW(wide.get()) == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+  }
+  return open_as_lock_would(path, handle);
+}
+bool hold_directory(void *, const char *path, void **handle) {
+  return open_as_lock_would(path, handle);
+}
+void *open_file(void *, const char *path) {
   void *file = nullptr;
   safe_file_open(path, SAFE_FILE_READ | SAFE_FILE_INSPECT, SAFE_FILE_SHARE_ALL, false, &file);
   return file;
 }
 
+// The library open as `file`, read through that handle.
+void examine_open(const char *path, void *file, bool checked, DoctorLibrary *library) {
+  library->present = true;
+  char *bytes = nullptr;
+  uint64_t size = 0;
+  const bool read = safe_file_read(file, ZEB_READFILE_LIMIT, &bytes, &size);
+  library->hashable = read && ZEB_CryptoHashableSize(size);
+  if (library->hashable)
+    ZEB_CryptoHash(ZEB_ALGORITHM_SHA256_HEX, bytes, size, nullptr, 0, library->sha256,
+                   sizeof library->sha256);
+  if (read)
+    library->entry = pe_entry_verdict(reinterpret_cast<const uint8_t *>(bytes), size, "wx_main");
+  ZEB_Free(bytes);
+  if (!checked) return;
+  ZEB_WideText wide(path);
+  library->verdict = verify_signature_verdict_open(wide.get(), file);
+}
+
+void start_examining(const char *path, bool checked, DoctorLibrary *library) {
+  snprintf(library->path, sizeof library->path, "%s", path);
+  library->checked = checked;
+  library->entry = PE_ENTRY_UNKNOWN;
+  library->held = doctor_probe(path) == SAFE_FILE_IN_USE;
+}
+
+// Recovery verifies skel's library whatever the launcher's image, through the handle it opened.
+bool verify(void *context, const char *path, void *file) {
+  auto *library = static_cast<DoctorLibrary *>(context);
+  start_examining(path, true, library);
+  examine_open(path, file, true, library);
+  return library->verdict.outcome == SIGNATURE_ACCEPTED;
+}
+
+// Whether recovery could remove a lock name: absent, or not a real directory, and held by nobody
+// against its deletion.
+bool clear_lock_name(void *, const char *path) {
+  ZEB_WideText wide(path);
+  const DWORD attributes = GetFileAttributesW(wide.get());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return false;
+  return doctor_probe(path) != SAFE_FILE_IN_USE;
+}
+
 }  // namespace
 
 const SettingsReader doctor_settings_reader = {appdata_from, json_from};
-const SkelOpeners doctor_skel_openers = {open_skel_directory, open_skel_file};
+const RecoverySteps doctor_recovery_steps = {nullptr,
+                                             hold_data,
+                                             recovery_step_exists,
+                                             recovery_step_program_files_skel,
+                                             hold_directory,
+                                             open_file,
+                                             recovery_step_read,
+                                             recovery_step_close,
+                                             recovery_step_admin_only,
+                                             recovery_step_list,
+                                             verify,
+                                             clear_lock_name};
 
 bool doctor_read_file(const char *path, uint64_t limit, char **bytes, uint64_t *size) {
   *bytes = nullptr;
   *size = 0;
-  HANDLE file = open_shared(path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  char *text = nullptr;
-  uint64_t length = 0;
-  const bool read = safe_file_read(file, limit, &text, &length);
-  CloseHandle(file);
-  if (!read) return false;
-  *bytes = text;
-  *size = length;
-  return true;
-}
-
-void *doctor_open_directory(const char *path) {
-  void *handle = nullptr;
-  return open_skel_directory(path, &handle) ? handle : nullptr;
+  ScopedHandle file(open_shared(path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL));
+  return file.get() != INVALID_HANDLE_VALUE && safe_file_read(file.get(), limit, bytes, size);
 }
 
 SafeFileOpen doctor_probe(const char *path) {
   void *handle = nullptr;
   const SafeFileOpen opened =
       safe_file_open(path, SAFE_FILE_READ | SAFE_FILE_DELETE, SAFE_FILE_SHARE_ALL, false, &handle);
-  safe_file_close(&handle);
+  handle_reset(&handle);
   return opened;
+}
+
+void doctor_examine_library(const char *path, bool checked, DoctorLibrary *library) {
+  start_examining(path, checked, library);
+  // As the launcher's lock opens it: a junction or symbolic link at the name is refused.
+  ScopedHandle file(open_shared(path, GENERIC_READ, FILE_FLAG_OPEN_REPARSE_POINT));
+  if (file.get() == INVALID_HANDLE_VALUE) return;
+  library->link = !lock_object_allowed(file.get());
+  if (!library->link) examine_open(path, file.get(), checked, library);
 }

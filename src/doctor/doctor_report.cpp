@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int32_t kFormat = 1;
+constexpr int32_t kFormat = 2;
 constexpr const char *kRecordNames[CRASH_COUNTER_MODES] = {"cc0.txt", "cc1.txt", "cc2.txt"};
 constexpr const char kBlockPrefix[] = "app_block_hash=";
 
@@ -55,7 +55,8 @@ const char *end_name(DoctorEnd end) {
 void put_library(json_ref object, const DoctorLibrary &library) {
   put(object, "path", library.path);
   put(object, "present", library.present);
-  put(object, "sha256", library.present ? library.sha256 : nullptr);
+  put(object, "link", library.link);
+  put(object, "sha256", library.hashable ? library.sha256 : nullptr);
   json_ref signature = member(object, "signature");
   put(signature, "checked", library.checked);
   if (library.checked && library.present) {
@@ -67,7 +68,7 @@ void put_library(json_ref object, const DoctorLibrary &library) {
     member(signature, "accepted");
     member(signature, "verdict");
   }
-  put(object, "wx_main", library.present ? pe_entry_verdict_name(library.entry) : "unknown");
+  put(object, "wx_main", pe_entry_verdict_name(library.entry));
   put(object, "held", library.held);
 }
 
@@ -177,11 +178,13 @@ namespace {
 
 void text_library(text_buf *out, const char *label, const DoctorLibrary &library) {
   text_printf(out, "%s: %s\n", label, library.path);
-  if (!library.present) {
-    text_printf(out, "  missing or unreadable\n");
+  if (!library.present || library.link) {
+    text_printf(out, library.link ? "  a link, which the launcher's lock refuses\n"
+                                  : "  missing or cannot be opened\n");
     return;
   }
-  text_printf(out, "  SHA-256: %s\n", library.sha256);
+  text_printf(out, "  SHA-256: %s\n",
+              library.hashable ? library.sha256 : "(not hashed: empty, over 1 GiB or unreadable)");
   char verdict[256] = "not checked: the launcher carries no signature";
   if (library.checked) signature_verdict_text(library.verdict, verdict, sizeof verdict);
   text_printf(out, "  signature: %s\n", verdict);
@@ -236,7 +239,7 @@ void doctor_report_text(const DoctorReport &report, text_buf *out) {
                   report.load_note ? "; " : "", report.load_note ? report.load_note : "");
       break;
     case DOCTOR_END_BOX:
-      text_printf(out, "Ends with: the box \"%s\", exit code 0\n", report.box);
+      text_printf(out, "Ends with: the box \"%s\", exit code %d\n", report.box, report.exit_code);
       break;
     default:
       text_printf(out, "Ends with: exit code %d\n", report.exit_code);
