@@ -2,48 +2,23 @@
 // and it changes nothing on the way.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "scenario.h"
 #include "src/json/json.h"
 
 namespace {
 
+using scenario::counter_record;
 using scenario::Installation;
 using scenario::kHashA;
 using scenario::kHashB;
 
-std::string counter_record(const std::string &hash, int count) {
-  return "{\n\t\"count\": " + std::to_string(count) + ",\n\t\"hash\": \"" + hash + "\"\n}";
-}
-
-// Every name, size, time and byte under `dir`, in a form that any change alters.
-void describe_tree(const std::string &dir, std::string *out) {
-  WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileW(harness::widen(dir + "\\*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::string name = harness::narrow(entry.cFileName);
-    if (name == "." || name == "..") continue;
-    const std::string path = dir + "\\" + name;
-    *out += path + " " + std::to_string(entry.dwFileAttributes) + " " +
-            std::to_string(entry.ftLastWriteTime.dwLowDateTime) + " " +
-            std::to_string(entry.nFileSizeLow) + "\n";
-    std::string content;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      describe_tree(path, out);
-    else if (harness::read_file(path, &content))
-      *out += std::to_string(std::hash<std::string>()(content)) + "\n";
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
-}
-
-std::string tree(const Installation &install) {
-  std::string out;
+// Every name, size, time and byte under the four Quarlo directories.
+std::vector<scenario::Snapshot> tree(const Installation &install) {
+  std::vector<scenario::Snapshot> trees;
   for (const auto &dir :
        {install.program_files(), install.program_data(), install.user_data(), install.local()})
-    describe_tree(dir, &out);
-  return out;
+    trees.push_back(scenario::snapshot(dir, true));
+  return trees;
 }
 
 // The doctor's JSON report, read back with the product's JSON library.
@@ -84,7 +59,7 @@ struct Layout : Installation {
   }
   // Runs the doctor and checks that the tree is as it was.
   void doctor(Report *report) const {
-    const std::string before = tree(*this);
+    const auto before = tree(*this);
     const std::wstring line = L"\"" + harness::host_path(QUARLO_DOCTOR_TESTKEYS_EXE) +
                               L"\" --json --launcher \"" + scenario::testkeys_path() + L"\"";
     const auto result = harness::run_process(line, harness::widen(local()));
@@ -208,6 +183,42 @@ TEST(Doctor, ARecordHeldByARunningLaunchIsLive) {
   const auto launch = layout.launch();
   EXPECT_EQ(launch.exit_code, 5u) << "no recovery: the second script line ran";
   EXPECT_EQ(running->wait(), 0u);
+}
+
+// Layouts where a launch ends with an exit code of its own and no box, because the library
+// fails the same way twice: the doctor must say so, not predict a recovery.
+TEST(Doctor, ALibraryThatFailsTwiceWithoutARecoveryEndsWithTwo) {
+  struct Case {
+    const char *what;
+    bool local;
+    const char *library;  // null: none at all
+  };
+  for (const Case &c :
+       {Case{"an empty library", false, ""},
+        Case{"a local layout without skel or library", true, nullptr},
+        Case{"a local layout without skel, no wx_main", true, QUARLO_NO_ENTRY_APP}}) {
+    SCOPED_TRACE(c.what);
+    Layout layout;
+    layout.good_skel();
+    const std::string dir = c.local ? layout.local() : layout.data;
+    if (c.local) layout.install_app(dir, {"return=0"});
+    const std::string library = dir + "\\app.dll";
+    if (!c.library)
+      DeleteFileW(harness::widen(library).c_str());
+    else if (!*c.library)
+      harness::write_file(library, "");
+    else
+      CopyFileW(harness::host_path(c.library).c_str(), harness::widen(library).c_str(), FALSE);
+    Report report;
+    layout.doctor(&report);
+    EXPECT_EQ(report.exit_code, 2u);
+    EXPECT_EQ(report.text("outcome.ends_with"), "exit");
+    EXPECT_EQ(report.number("outcome.exit_code"), 2);
+    const auto launch = layout.launch();
+    EXPECT_EQ(launch.exit_code, 2u);
+    EXPECT_TRUE(launch.dialogs.empty());
+    EXPECT_TRUE(layout.log(dir).empty());
+  }
 }
 
 }  // namespace

@@ -10,15 +10,11 @@
 namespace {
 
 using scenario::Installation;
+using scenario::read;
 
 const char *kReinstallText =
     "Quarlo is either out of date or corrupt. Please try reinstalling from "
     "https://quarlo.app/download.";
-
-std::string read(const std::string &path) {
-  std::string content;
-  return harness::read_file(path, &content) ? content : "(missing)";
-}
 
 uint32_t le32(const std::string &bytes, size_t at) {
   return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |

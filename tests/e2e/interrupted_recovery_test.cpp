@@ -3,8 +3,6 @@
 // the restored build and nothing of the user's is lost.
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "scenario.h"
 
 namespace {
@@ -12,30 +10,7 @@ namespace {
 using scenario::Installation;
 using scenario::kHashA;
 using scenario::kHashB;
-
-std::string read(const std::string &path) {
-  std::string content;
-  return harness::read_file(path, &content) ? content : "(missing)";
-}
-
-// Name, size and write time of each entry of the installation; the launcher's temporaries are
-// left out, so that a change is one of the installation's own files changing.
-using Snapshot = std::map<std::string, std::pair<ULONGLONG, ULONGLONG>>;
-Snapshot snapshot(const std::string &dir) {
-  Snapshot entries;
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(harness::widen(dir + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return entries;
-  do {
-    const std::string name = harness::narrow(found.cFileName);
-    if (name.rfind("quarlo-", 0) == 0) continue;
-    entries[name] = {(ULONGLONG(found.nFileSizeHigh) << 32) | found.nFileSizeLow,
-                     (ULONGLONG(found.ftLastWriteTime.dwHighDateTime) << 32) |
-                         found.ftLastWriteTime.dwLowDateTime};
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  return entries;
-}
+using scenario::read;
 
 // A crash loop of build A over a 32 MB signed skel build, the library named `so_name`.
 struct CrashLoop : Installation {
@@ -44,8 +19,7 @@ struct CrashLoop : Installation {
   explicit CrashLoop(const std::string &so_name) {
     install_app(data, {"return=0"}, so_name);
     install_skel(skel, scenario::large_signed_app(), kHashB, {"return=9"}, so_name);
-    harness::write_file(data + "\\cc0.txt",
-                        "{\n\t\"count\": 3,\n\t\"hash\": \"" + kHashA + "\"\n}");
+    harness::write_file(data + "\\cc0.txt", scenario::counter_record(kHashA, 3));
     harness::write_file(data + "\\config.txt", "theme=dark");
     harness::write_file(data + "\\notes.txt", "mine");
   }
@@ -76,7 +50,8 @@ struct CrashLoop : Installation {
 // Ends the launcher right after the `changes`-th change of the installation's files; false when
 // it finished first (or stopped at a box and was ended after a minute).
 bool interrupt_after_changes(const CrashLoop &install, int changes) {
-  Snapshot last = snapshot(install.data);
+  // The launcher's temporaries left out: a change is one of the installation's own files.
+  scenario::Snapshot last = scenario::snapshot(install.data, false, false);
   auto launcher = install.begin();
   const ULONGLONG deadline = GetTickCount64() + 60000;
   for (int seen = 0; !launcher->exited();) {
@@ -84,7 +59,7 @@ bool interrupt_after_changes(const CrashLoop &install, int changes) {
       ADD_FAILURE() << "the launcher did not finish";
       return false;
     }
-    const Snapshot now = snapshot(install.data);
+    const scenario::Snapshot now = scenario::snapshot(install.data, false, false);
     if (now != last && ++seen == changes) return launcher->wait(0) == 0xDEAD;
     last = now;
     Sleep(1);

@@ -10,21 +10,14 @@
 
 namespace {
 
+using scenario::counter_record;
 using scenario::Installation;
 using scenario::kHashA;
+using scenario::read;
 
 const char *kReinstallText =
     "Quarlo is either out of date or corrupt. Please try reinstalling from "
     "https://quarlo.app/download.";
-
-std::string counter_record(const std::string &hash, int count) {
-  return "{\n\t\"count\": " + std::to_string(count) + ",\n\t\"hash\": \"" + hash + "\"\n}";
-}
-
-std::string read(const std::string &path) {
-  std::string content;
-  return harness::read_file(path, &content) ? content : "(missing)";
-}
 
 TEST(LaunchGuards, LocalLayoutWithoutSkelLoadsWithoutCounterCheck) {
   Installation install;

@@ -7,37 +7,17 @@
 
 namespace {
 
+using scenario::Broken;
+using scenario::counter_record;
 using scenario::Installation;
 using scenario::kHashA;
 using scenario::kHashB;
+using scenario::read;
 
 const char *kReinstallText =
     "Quarlo is either out of date or corrupt. Please try reinstalling from "
     "https://quarlo.app/download.";
 constexpr unsigned long kAccessViolation = 0xC0000005;
-
-std::string counter_record(const std::string &hash, int count) {
-  return "{\n\t\"count\": " + std::to_string(count) + ",\n\t\"hash\": \"" + hash + "\"\n}";
-}
-
-std::string read(const std::string &path) {
-  std::string content;
-  return harness::read_file(path, &content) ? content : "(missing)";
-}
-
-// A data directory whose build is kHashA, with a signed kHashB build in skel under Program Files.
-struct Broken : Installation {
-  std::string data = user_data();
-  std::string skel = program_files() + "\\skel";
-  explicit Broken(const std::vector<std::string> &script = {"return=0"}) {
-    install_app(data, script);
-    install_skel(skel, scenario::signed_app("rsa4096"));
-  }
-  scenario::Launch launch(const std::string &arguments = "") const {
-    return run(arguments, "", scenario::testkeys_path());
-  }
-  bool restored() const { return read(data + "\\appdata.json") == read(skel + "\\appdata.json"); }
-};
 
 void expect_refusal(const scenario::Launch &launch, const char *title) {
   EXPECT_EQ(launch.exit_code, 0u);
@@ -224,7 +204,8 @@ TEST(Recovery, ADamagedCopyOfSkelsOwnBuildIsCopiedAgain) {
   const auto launch = install.launch();
   EXPECT_TRUE(launch.dialogs.empty());
   EXPECT_EQ(launch.exit_code, 9u);
-  EXPECT_FALSE(harness::file_exists(install.data + "\\config.txt")) << "the good build is not blocked";
+  EXPECT_FALSE(harness::file_exists(install.data + "\\config.txt"))
+      << "the good build is not blocked";
 }
 
 TEST(Recovery, SkelSettingsRewrittenAfterTheyWereCheckedAreNotWhatIsCopied) {

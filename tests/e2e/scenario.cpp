@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstdio>
+#include <functional>
+
 namespace scenario {
 
 const std::string kHashA(64, 'a');
@@ -143,6 +146,61 @@ bool flip_byte(const std::string &path, long offset) {
   const int byte = ok ? fgetc(file) : EOF;
   ok = ok && byte != EOF && fseek(file, offset, SEEK_SET) == 0 && fputc(byte ^ 0x5A, file) != EOF;
   return fclose(file) == 0 && ok;
+}
+
+Broken::Broken(const std::vector<std::string> &script) {
+  install_app(data, script);
+  install_skel(skel, signed_app("rsa4096"));
+}
+
+Launch Broken::launch(const std::string &arguments) const {
+  return run(arguments, "", testkeys_path());
+}
+
+bool Broken::restored() const {
+  return read(data + "\\appdata.json") == read(skel + "\\appdata.json");
+}
+
+std::string counter_record(const std::string &hash, int count) {
+  return "{\n\t\"count\": " + std::to_string(count) + ",\n\t\"hash\": \"" + hash + "\"\n}";
+}
+
+std::string read(const std::string &path) {
+  std::string content;
+  return harness::read_file(path, &content) ? content : "(missing)";
+}
+
+namespace {
+
+void add_entries(const std::string &dir, bool contents, bool temporaries, Snapshot *entries) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(harness::widen(dir + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string name = harness::narrow(found.cFileName);
+    if (name == "." || name == ".." || (!temporaries && name.rfind("quarlo-", 0) == 0)) continue;
+    const std::string path = dir + "\\" + name;
+    std::string bytes;
+    const bool directory = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    const bool read = !directory && contents && harness::read_file(path, &bytes);
+    char entry[128];
+    snprintf(entry, sizeof entry, "%lu %llu %llu %llu", found.dwFileAttributes,
+             (ULONGLONG(found.nFileSizeHigh) << 32) | found.nFileSizeLow,
+             (ULONGLONG(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                 found.ftLastWriteTime.dwLowDateTime,
+             read ? ULONGLONG(std::hash<std::string>()(bytes)) : 0ull);
+    (*entries)[path] = entry;
+    if (directory) add_entries(path, contents, temporaries, entries);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+}  // namespace
+
+Snapshot snapshot(const std::string &dir, bool contents, bool temporaries) {
+  Snapshot entries;
+  add_entries(dir, contents, temporaries, &entries);
+  return entries;
 }
 
 std::vector<std::string> split(const std::string &text, char separator) {

@@ -13,8 +13,8 @@ namespace scenario {
 std::string test_app_path();                     // the built test library (Wine path, UTF-8)
 std::string signed_app(const std::string &key);  // the test library signed by a test key
 std::string large_signed_app();  // the test library padded to 32 MB, signed by the rsa4096 key
-std::wstring quarlo_path();                      // the shipped launcher (production keys)
-std::wstring testkeys_path();                    // the same launcher with the test keys, unsigned
+std::wstring quarlo_path();      // the shipped launcher (production keys)
+std::wstring testkeys_path();    // the same launcher with the test keys, unsigned
 std::wstring signed_launcher();  // the test-key launcher signed by the pinned RSA-4096 test key
 
 using Record = std::map<std::string, std::string>;
@@ -68,6 +68,26 @@ class Installation {
   std::string program_files_, program_data_, user_data_;
   harness::TempDir local_{"local"};
 };
+
+// A data directory (%APPDATA%\Quarlo) whose build is kHashA, with a kHashB build signed by the
+// pinned rsa4096 test key in skel under Program Files, whose script returns 9.
+struct Broken : Installation {
+  std::string data = user_data();
+  std::string skel = program_files() + "\\skel";
+  explicit Broken(const std::vector<std::string> &script = {"return=0"});
+  Launch launch(const std::string &arguments = "") const;  // by the unsigned test-key launcher
+  bool restored() const;  // the data directory's settings are skel's
+};
+
+// A crash-counter record as the launcher writes it.
+std::string counter_record(const std::string &hash, int count);
+// A file's bytes, or "(missing)".
+std::string read(const std::string &path);
+
+// Every entry below `dir`: its path, attributes, size and write time, and with `contents` a digest
+// of its bytes; the launcher's temporaries are left out unless `temporaries`.
+using Snapshot = std::map<std::string, std::string>;
+Snapshot snapshot(const std::string &dir, bool contents, bool temporaries = true);
 
 std::vector<std::string> split(const std::string &text, char separator);
 // Changes one byte of a file in place (a signed file then no longer verifies).

@@ -12,11 +12,7 @@ namespace {
 
 using scenario::Installation;
 using scenario::kHashA;
-
-std::string read(const std::string &path) {
-  std::string content;
-  return harness::read_file(path, &content) ? content : "(missing)";
-}
+using scenario::read;
 
 // The signed launcher refused the library once, restored the signed skel build and ran it.
 void expect_restored_from_skel(const Installation &install, const std::string &data) {

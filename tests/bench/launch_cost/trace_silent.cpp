@@ -2,7 +2,6 @@
 // traced one: linked ahead of the product library, these stand in for every entry point of the
 // trace module, so that none of its lines are composed or sent and no log callback is installed.
 #include "src/launch/trace.h"
-#include "src/trust/signature.h"
 
 void trace_start() {}
 void trace(const char *, ...) {}
@@ -11,10 +10,8 @@ void trace_settings(const LaunchState *) {}
 void trace_record(const char *, int32_t, bool, bool) {}
 bool trace_record_unread(const char *) { return false; }
 void trace_recovery(const LaunchState *, RecoveryReason) {}
-bool trace_recovery_done(bool restored) { return restored; }
+void trace_recovery_done(bool) {}
 void trace_refusal(const char *) {}
 void trace_retry() {}
 void trace_library(const LaunchState *, bool) {}
-bool trace_verify_library(const wchar_t *path, void *file) {
-  return file ? verify_signature_open(path, file) : verify_signature(path);
-}
+void trace_signature(const char *, const SignatureVerdict &) {}

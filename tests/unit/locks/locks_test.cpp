@@ -144,7 +144,7 @@ TEST_F(Locks, HeldDirectoryCannotBeRenamedOrDeleted) {
   ASSERT_NE(handle, nullptr);
   EXPECT_EQ(probe({"rename", dir, path("A\\B\\moved"), "rmdir", dir}),
             (std::vector<DWORD>{ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION}));
-  lock_close(&handle);
+  handle_reset(&handle);
   EXPECT_EQ(handle, nullptr);
   EXPECT_EQ(probe({"rename", dir, path("A\\B\\moved")}), (std::vector<DWORD>{0}))
       << "released: the change goes through";
@@ -164,13 +164,13 @@ TEST_F(Locks, HeldFileCannotBeChangedButCanBeRead) {
   EXPECT_NE(codes[2], 0u) << "copy over";
   EXPECT_EQ(codes[3], 0u) << "read";
   EXPECT_EQ(read_file(file), "original");
-  lock_close(&handle);
+  handle_reset(&handle);
 
   // With write sharing the file may be written, still not deleted.
   ASSERT_TRUE(lock_path(file.c_str(), false, true, &handle));
   EXPECT_EQ(probe({"write", file, "delete", file}),
             (std::vector<DWORD>{0, ERROR_SHARING_VIOLATION}));
-  lock_close(&handle);
+  handle_reset(&handle);
   EXPECT_EQ(probe({"copy", other, file}), (std::vector<DWORD>{0}));
   EXPECT_EQ(read_file(file), "replacement");
 }
@@ -186,7 +186,7 @@ TEST_F(Locks, WriterElsewhereRefusesALockWithoutWriteSharing) {
   EXPECT_FALSE(lock_path(file.c_str(), false, false, &handle));
   EXPECT_EQ(handle, nullptr);
   EXPECT_TRUE(lock_path(file.c_str(), false, true, &handle));
-  lock_close(&handle);
+  handle_reset(&handle);
   CloseHandle(writer);
 }
 
@@ -217,7 +217,7 @@ TEST_F(Locks, TrailingSeparatorsLockTheSameDirectory) {
     void *handle = nullptr;
     ASSERT_TRUE(lock_path((path("A\\B") + suffix).c_str(), true, false, &handle)) << suffix;
     EXPECT_EQ(id_of_handle(handle), target) << suffix;
-    lock_close(&handle);
+    handle_reset(&handle);
   }
   for (const std::string suffix : {"\\", "\\\\\\", "/\\/"}) {
     void **array = nullptr;
@@ -248,7 +248,7 @@ TEST_F(Locks, VolumeRootLocksTheRootNotTheCurrentDirectory) {
 
   ASSERT_TRUE(locked);
   EXPECT_EQ(id_of_handle(handle), root);
-  lock_close(&handle);
+  handle_reset(&handle);
   ASSERT_TRUE(recursive) << "a data directory at a volume root is still guarded";
   ASSERT_EQ(count, 1u);
   EXPECT_EQ(id_of_handle(array[0]), root);
