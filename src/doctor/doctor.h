@@ -20,6 +20,7 @@ struct DoctorLibrary {
   SignatureVerdict verdict;
   PeEntryVerdict entry;
   bool held;  // a running launch holds it
+  bool busy;  // another program holds it against the launcher's lock
 };
 
 // What recovery would find in skel, and the box it would refuse with (null: it restores).
@@ -28,6 +29,7 @@ struct DoctorSkel {
   bool settings_read;
   LaunchSettings settings;
   DoctorLibrary library;
+  char blocks[65];  // the build the recovery blocks, or empty
   const char *refusal;
 };
 

@@ -58,11 +58,12 @@ void examine_skel(DoctorReport *report, RecoveryReason reason) {
   RecoverySteps steps = doctor_recovery_steps;
   steps.context = &skel->library;
   RecoveryCheck check;
-  skel->refusal =
-      recovery_check(state.data_dir, &state.settings, reason, state.privileged, steps, &check);
+  const RecoveryRequest request = {reason, state.privileged, state.pending_block};
+  skel->refusal = recovery_check(state.data_dir, &state.settings, request, steps, &check);
   memcpy(skel->location, check.skel, sizeof skel->location);
   skel->settings_read = check.settings_read;
   skel->settings = check.settings;
+  memcpy(skel->blocks, check.block, sizeof skel->blocks);
   recovery_check_release(steps, &check);
 }
 
@@ -121,6 +122,10 @@ bool doctor_assess(int32_t count, char **arguments, const char *launcher, bool p
 
   find_settings(&state, doctor_settings_reader);
   report->data_dir_reason = data_dir_reason(state);
+  if (state.settings_busy) {
+    end_with(report, DOCTOR_END_BOX, EXIT_AFTER_BOX, 2, BOX_LOCK);
+    return true;
+  }
   report->data_dir_held = doctor_probe(state.data_dir) == SAFE_FILE_IN_USE;
   for (uint32_t mode = 0; mode < CRASH_COUNTER_MODES; ++mode) {
     char path[CRASH_COUNTER_PATH_SIZE];
@@ -148,7 +153,8 @@ bool doctor_assess(int32_t count, char **arguments, const char *launcher, bool p
       return true;
     }
   }
-  if (!name_acceptable) {
+  // A library another program holds is waited for, then the launch ends changing nothing.
+  if (!name_acceptable || report->library.busy) {
     end_with(report, DOCTOR_END_BOX, EXIT_AFTER_BOX, 2, BOX_LOCK);
     return true;
   }

@@ -20,6 +20,10 @@ extern const RecoverySteps doctor_recovery_steps;
 // The launcher's live-record probe (read and delete access, full sharing, closed at once) on any
 // file or directory: SAFE_FILE_IN_USE when a running launch holds it without delete sharing.
 SafeFileOpen doctor_probe(const char *path);
+// Whether the launcher's own open of `path` for reading, which lets nobody write meanwhile, would
+// find it held by another program. The open is closed at once: a launch starting in that moment
+// can meet it, as it would meet any reader.
+bool doctor_busy(const char *path);
 // The library at `path` as the launcher would meet it: opened without following a link, read,
 // hashed, its signature verified when `checked`, its export table read.
 void doctor_examine_library(const char *path, bool checked, DoctorLibrary *library);

@@ -5,6 +5,7 @@
 
 #include "src/doctor/doctor_read.h"
 #include "src/launch/appdata.h"
+#include "src/trust/busy.h"
 #include "src/trust/link_trust.h"
 #include "src/trust/lock.h"
 #include "zeb/crypto_hash.h"
@@ -23,14 +24,17 @@ HANDLE open_shared(const char *path, DWORD access, DWORD flags) {
   return CreateFileW(wide.get(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
-int appdata_from(LaunchSettings *settings, const char *directory) {
+SettingsRead appdata_from(LaunchSettings *settings, const char *directory) {
+  char *path = ZEB_Strdup(ZEB_JoinPath(directory, "appdata.json"));
   char *text = nullptr;
   uint64_t size = 0;
-  if (!doctor_read_file(ZEB_JoinPath(directory, "appdata.json"), APPDATA_SIZE_LIMIT, &text, &size))
-    return appdata_parse(settings, "");
-  const int read = appdata_parse(settings, text);
+  const bool busy = doctor_busy(path);
+  const bool read = !busy && doctor_read_file(path, APPDATA_SIZE_LIMIT, &text, &size);
+  ZEB_Free(path);
+  const int parsed = appdata_parse(settings, read ? text : "");
   ZEB_Free(text);
-  return read;
+  if (busy) return SETTINGS_BUSY;
+  return parsed == 0 ? SETTINGS_FOUND : SETTINGS_MISSING;
 }
 
 ZEB_JSON *json_from(const char *path) {
@@ -66,9 +70,11 @@ bool hold_data(void *, const char *path, void **handle) {
 bool hold_directory(void *, const char *path, void **handle) {
   return open_as_lock_would(path, handle);
 }
+// Opened sharing everything; one that recovery's own open would find held reads as unopened.
 void *open_file(void *, const char *path) {
   void *file = nullptr;
-  safe_file_open(path, SAFE_FILE_READ | SAFE_FILE_INSPECT, SAFE_FILE_SHARE_ALL, false, &file);
+  if (!doctor_busy(path))
+    safe_file_open(path, SAFE_FILE_READ | SAFE_FILE_INSPECT, SAFE_FILE_SHARE_ALL, false, &file);
   return file;
 }
 
@@ -95,6 +101,7 @@ void start_examining(const char *path, bool checked, DoctorLibrary *library) {
   library->checked = checked;
   library->entry = PE_ENTRY_UNKNOWN;
   library->held = doctor_probe(path) == SAFE_FILE_IN_USE;
+  library->busy = doctor_busy(path);
 }
 
 // Recovery verifies skel's library whatever the launcher's image, through the handle it opened.
@@ -105,15 +112,31 @@ bool verify(void *context, const char *path, void *file) {
   return library->verdict.outcome == SIGNATURE_ACCEPTED;
 }
 
-// Whether recovery could remove a lock name: absent, or not a real directory, and held by nobody
-// against its deletion.
-bool clear_lock_name(void *, const char *path) {
+// Whether recovery could hold a name for its removal or replacement: absent, or not a real
+// directory, and held by nobody against its deletion. Nothing stays held.
+bool removable(const char *path) {
   ZEB_WideText wide(path);
   const DWORD attributes = GetFileAttributesW(wide.get());
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return false;
   return doctor_probe(path) != SAFE_FILE_IN_USE;
+}
+bool hold_name(void *, const char *path, void **handle) {
+  *handle = nullptr;
+  return removable(path);
+}
+bool hash_installed(void *, const char *path, char hash[65]) {
+  char *bytes = nullptr;
+  uint64_t size = 0;
+  const bool read = doctor_read_file(path, ZEB_READFILE_LIMIT, &bytes, &size) && size > 0;
+  if (read) ZEB_CryptoHash(ZEB_ALGORITHM_SHA256_HEX, bytes, size, nullptr, 0, hash, 65);
+  ZEB_Free(bytes);
+  return read;
+}
+bool read_config(void *, const char *path, char **text) {
+  uint64_t size = 0;
+  return doctor_read_file(path, ZEB_READFILE_LIMIT, text, &size);
 }
 
 }  // namespace
@@ -130,7 +153,10 @@ const RecoverySteps doctor_recovery_steps = {nullptr,
                                              recovery_step_admin_only,
                                              recovery_step_list,
                                              verify,
-                                             clear_lock_name};
+                                             hold_name,
+                                             hash_installed,
+                                             read_config,
+                                             hold_name};
 
 bool doctor_read_file(const char *path, uint64_t limit, char **bytes, uint64_t *size) {
   *bytes = nullptr;
@@ -154,4 +180,12 @@ void doctor_examine_library(const char *path, bool checked, DoctorLibrary *libra
   if (file.get() == INVALID_HANDLE_VALUE) return;
   library->link = !lock_object_allowed(file.get());
   if (!library->link) examine_open(path, file.get(), checked, library);
+}
+
+bool doctor_busy(const char *path) {
+  // The launcher's own open: reading, nobody writing meanwhile. Closed at once.
+  ZEB_WideText wide(path);
+  const ScopedHandle probe(CreateFileW(wide.get(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return probe.get() == INVALID_HANDLE_VALUE && busy_error(GetLastError());
 }

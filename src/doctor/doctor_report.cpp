@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "src/json/json.h"
+#include "src/launch/block_list.h"
 #include "src/launch/launch_args.h"
 #include "src/launch/trace.h"
 
@@ -13,7 +14,6 @@ namespace {
 
 constexpr int32_t kFormat = 2;
 constexpr const char *kRecordNames[CRASH_COUNTER_MODES] = {"cc0.txt", "cc1.txt", "cc2.txt"};
-constexpr const char kBlockPrefix[] = "app_block_hash=";
 
 json_ref member(json_ref object, const char *key) {
   json_ref value = {};
@@ -70,21 +70,7 @@ void put_library(json_ref object, const DoctorLibrary &library) {
   }
   put(object, "wx_main", pe_entry_verdict_name(library.entry));
   put(object, "held", library.held);
-}
-
-// Each "app_block_hash=" line of config.txt, in order.
-template <typename Visit>
-void each_block_line(const char *config, Visit visit) {
-  for (const char *line = config; line && *line;) {
-    const char *end = strchr(line, '\n');
-    const size_t length = end ? size_t(end - line) : strlen(line);
-    if (strncmp(line, kBlockPrefix, sizeof kBlockPrefix - 1) == 0) {
-      size_t kept = length;
-      if (kept && line[kept - 1] == '\r') --kept;
-      visit(line, kept);
-    }
-    line = end ? end + 1 : line + length;
-  }
+  put(object, "busy", library.busy);
 }
 
 const char *privileged_from(const DoctorReport &report) {
@@ -115,6 +101,7 @@ bool doctor_report_json(const DoctorReport &report, text_buf *out) {
   put(data, "held", report.data_dir_held);
   json_ref settings = member(root, "settings");
   put(settings, "found", state.settings_found);
+  put(settings, "busy", state.settings_busy);
   put(settings, "so_name", state.settings_found ? state.settings.so_name : nullptr);
   put(settings, "hash", state.settings_found ? state.settings.hash : nullptr);
   json_ref records = member(root, "records");
@@ -140,9 +127,11 @@ bool doctor_report_json(const DoctorReport &report, text_buf *out) {
     else
       member(skel, "library");
     put(recovery, "refusal", report.skel.refusal);
+    put(recovery, "blocks", report.skel.blocks[0] ? report.skel.blocks : nullptr);
   } else {
     member(recovery, "skel");
     member(recovery, "refusal");
+    member(recovery, "blocks");
   }
   if (report.library.path[0])
     put_library(member(root, "library"), report.library);
@@ -151,7 +140,7 @@ bool doctor_report_json(const DoctorReport &report, text_buf *out) {
   json_ref blocks = member(root, "block_lines");
   json_array_grow(blocks, 4);  // an empty array rather than null when there is no line
   uint32_t index = 0;
-  each_block_line(report.config, [&](const char *line, size_t length) {
+  block_lines_each(report.config, [&](const char *line, size_t length) {
     json_ref entry = json_array_at(blocks, index++);
     json_set_string(entry, line, line + length, json_string_hash(line, line + length));
   });
@@ -190,6 +179,8 @@ void text_library(text_buf *out, const char *label, const DoctorLibrary &library
   text_printf(out, "  signature: %s\n", verdict);
   text_printf(out, "  wx_main: %s\n", pe_entry_verdict_name(library.entry));
   if (library.held) text_printf(out, "  held by a running launch\n");
+  if (library.busy)
+    text_printf(out, "  busy, held by another program against the launcher's lock\n");
 }
 
 }  // namespace
@@ -208,6 +199,9 @@ void doctor_report_text(const DoctorReport &report, text_buf *out) {
   if (state.settings_found)
     text_printf(out, "Settings: so_name %s, hash %s\n", state.settings.so_name,
                 state.settings.hash);
+  else if (state.settings_busy)
+    text_printf(
+        out, "Settings: busy, held by another program: the launch waits, then changes nothing\n");
   else
     text_printf(out, "Settings: missing or unreadable\n");
   for (uint32_t mode = 0; mode < CRASH_COUNTER_MODES; ++mode) {
@@ -227,9 +221,10 @@ void doctor_report_text(const DoctorReport &report, text_buf *out) {
                   report.skel.settings_read ? report.skel.settings.hash : "(settings unreadable)");
       if (report.skel.library.path[0]) text_library(out, "  skel library", report.skel.library);
       text_printf(out, "  %s\n", report.skel.refusal ? report.skel.refusal : "would restore");
+      text_printf(out, "  blocks %s\n", report.skel.blocks[0] ? report.skel.blocks : "nothing");
     }
   }
-  each_block_line(report.config, [&](const char *line, size_t length) {
+  block_lines_each(report.config, [&](const char *line, size_t length) {
     text_printf(out, "Block line: %.*s\n", int(length), line);
   });
   switch (report.end) {

@@ -18,3 +18,8 @@ void event_signature_strings(const char *library, const char *verdict, EventStri
   snprintf(out->text[0], EVENT_STRING_SIZE, "%s", library);
   snprintf(out->text[1], EVENT_STRING_SIZE, "%s", verdict);
 }
+
+void event_busy_strings(const char *path, EventStrings *out) {
+  out->count = 1;
+  snprintf(out->text[0], EVENT_STRING_SIZE, "%s", path);
+}

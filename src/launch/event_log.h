@@ -2,7 +2,8 @@
 // Entries in the Application event log, source "Quarlo", for administrators to collect: a
 // warning for each recovery that runs, an error for each library refused by its signature. The
 // texts are the message table compiled into quarlo.exe (res/quarlo_events.mc); these are its
-// insertion strings, %1 onwards.
+// insertion strings, %1 onwards. A warning also goes there for a file another program held too
+// long.
 #include <cstdint>
 
 #include "src/launch/launch_args.h"
@@ -21,6 +22,8 @@ void event_recovery_strings(const char *replaced_hash, const char *reason, Launc
                             const char *data_directory, const char *outcome, EventStrings *out);
 // The library and the verifier's verdict.
 void event_signature_strings(const char *library, const char *verdict, EventStrings *out);
+// The file that was busy.
+void event_busy_strings(const char *path, EventStrings *out);
 
 // A recovery has begun: its entry is written when it ends, with the outcome ("restored", or the
 // title of the box that refused it). An end without a recovery under way writes nothing.

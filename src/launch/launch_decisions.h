@@ -3,6 +3,7 @@
 // settings are, whether a recovery is due and why, and which library names are acceptable.
 #include <cstdint>
 
+#include "src/launch/appdata.h"
 #include "src/launch/launch_state.h"
 #include "src/launch/skel_recovery.h"
 
@@ -11,14 +12,16 @@ struct ZEB_JSON;
 // How the settings files are read. The launcher's readers deny writers while they read; the
 // doctor's share everything, so that it never stands in a concurrent recovery's way.
 struct SettingsReader {
-  int (*appdata)(LaunchSettings *settings, const char *directory);  // 0 when both members read
-  ZEB_JSON *(*json_file)(const char *path);                         // null when unreadable
+  SettingsRead (*appdata)(LaunchSettings *settings, const char *directory);
+  ZEB_JSON *(*json_file)(const char *path);  // null when unreadable
 };
 extern const SettingsReader launch_settings_reader;
 
 // setup.json under Program Files decides between the machine-wide and the per-user directory.
 bool use_program_data(const SettingsReader &reader);
-// Picks the pass's data directory and reads its settings; result 2 until the pass decides.
+// Picks the pass's data directory and reads its settings; result 2 until the pass decides. Busy
+// settings in the starting directory keep it as the data directory: the launch then ends without
+// taking another installation for this one.
 void find_settings(LaunchState *state, const SettingsReader &reader = launch_settings_reader);
 
 // A local layout without skel loads at once, unless an IPC launch started in a directory that
@@ -38,9 +41,10 @@ RecordProbe record_probe(const char *path, const char *hash, bool may_delete);
 // Whether one mode's record counts toward a crash loop.
 bool record_reached_limit(const char *path, const char *hash, bool may_delete);
 
-// Why this pass must restore the installation, if it must. Records are deleted only while the
-// pass holds the data directory's lock (state->dir_lock).
-RecoveryReason recovery_reason(const LaunchState *state);
+// Why this pass must restore the installation, if it must; for a recovery cut short, what its mark
+// blocks goes to state->pending_block. Records are deleted only while the pass holds the data
+// directory's lock (state->dir_lock).
+RecoveryReason recovery_reason(LaunchState *state);
 
 // The library name from the settings: the platform's library extension, no directory part.
 bool library_name_acceptable(const char *name);

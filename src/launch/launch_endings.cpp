@@ -11,8 +11,6 @@ LibraryFailure first_library_failure(const LibraryFacts &facts) {
 }
 
 PassEnd library_failure_end(LibraryFailure failure, bool retry) {
-  // A library that cannot be read for its digest ends the launch at once.
-  if (failure == LIBRARY_HASH) return {EXIT_NOT_LOADED, nullptr};
   if (!retry) return {PASS_AGAIN, nullptr};
   switch (failure) {
     case LIBRARY_SIGNATURE:

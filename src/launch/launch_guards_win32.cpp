@@ -6,10 +6,12 @@
 #include <cstring>
 
 #include "src/launch/crash_counter.h"
+#include "src/trust/busy.h"
 #include "src/trust/grant_access.h"
 #include "src/launch/launch_decisions.h"
 #include "src/launch/launch_endings.h"
 #include "src/launch/launch_guards.h"
+#include "src/launch/pending_recovery.h"
 #include "src/trust/lock.h"
 #include "src/trust/replace_file.h"
 #include "src/launch/reinstall.h"
@@ -29,6 +31,13 @@ bool fail_with_box(LaunchState *state, const char *title) {
   refuse_with_box(title);
   state->result = EXIT_AFTER_BOX;
   return false;
+}
+
+// A file that another program held for longer than the launch waits: the launch ends without
+// changing anything, neither retrying nor recovering.
+bool fail_busy(LaunchState *state, const char *path) {
+  trace_busy(path);
+  return fail_with_box(state, BOX_LOCK);
 }
 
 // Directory names compared as the file system compares them: ordinal, ignoring case.
@@ -87,10 +96,12 @@ bool crash_loop_detected(const LaunchState *state) {
 
 }  // namespace
 
-// A retry is asked first: the previous pass found this very build's copy unusable.
-RecoveryReason recovery_reason(const LaunchState *state) {
+// A recovery cut short is finished first, whatever started it; then a retry: the previous pass
+// found this very build's copy unusable.
+RecoveryReason recovery_reason(LaunchState *state) {
+  if (pending_recovery_read(state->data_dir, state->pending_block)) return RECOVERY_PENDING;
   if (!state->settings_found) return RECOVERY_MISSING_SETTINGS;
-  if (state->retry) return RECOVERY_RETRY;
+  if (state->retry) return state->retry_signature ? RECOVERY_SIGNATURE : RECOVERY_RETRY;
   return crash_loop_detected(state) ? RECOVERY_CRASH_LOOP : RECOVERY_NONE;
 }
 
@@ -130,6 +141,7 @@ PassEnd guard_library_failed(LaunchState *state, LibraryFailure failure) {
   state->result = end.result;
   if (end.result == PASS_AGAIN) {
     state->retry = true;
+    state->retry_signature = failure == LIBRARY_SIGNATURE;
     trace_retry();
   } else if (end.box && end.box != BOX_CANNOT_LOAD) {
     refuse_with_box(end.box);
@@ -138,12 +150,13 @@ PassEnd guard_library_failed(LaunchState *state, LibraryFailure failure) {
 }
 
 bool guard_before_loading(LaunchState *state) {
+  if (state->settings_busy) return fail_busy(state, ZEB_JoinPath(state->data_dir, "appdata.json"));
   crash_counter_path(state->data_dir, state->mode, state->counter_path);
   // Nothing in the data directory changes before the directory itself is locked: the lock keeps
   // it from being swapped for a junction while records are deleted. One that does not exist yet
   // is created and locked by recovery.
   // What an interrupted recovery left behind goes while the directory is held.
-  if (lock_path(state->data_dir, true, false, &state->dir_lock))
+  if (lock_path(state->data_dir, true, true, &state->dir_lock))
     replace_file_remove_leftovers(state->data_dir);
 
   if (!takes_local_shortcut(state)) {
@@ -151,14 +164,15 @@ bool guard_before_loading(LaunchState *state) {
     if (reason != RECOVERY_NONE) {
       trace_recovery(state, reason);
       // An IPC launch never attempts a recovery.
-      const bool restored = !state->ipc_launch && skel_recover(state->data_dir, &state->settings,
-                                                               reason, state->privileged);
+      const RecoveryRequest request = {reason, state->privileged, state->pending_block};
+      const bool restored =
+          !state->ipc_launch && skel_recover(state->data_dir, &state->settings, request);
       if (recovery_ends_pass(state, restored, &state->result)) return false;
     }
   }
 
   if (!library_name_acceptable(state->settings.so_name) ||
-      (!state->dir_lock && !lock_path(state->data_dir, true, false, &state->dir_lock)))
+      (!state->dir_lock && !lock_path(state->data_dir, true, true, &state->dir_lock)))
     return fail_with_box(state, BOX_LOCK);
   if (!lock_path_recursive(state->data_dir, &state->ancestor_locks, &state->ancestor_count)) {
     fail_with_box(state, BOX_RECURSIVE);
@@ -169,9 +183,16 @@ bool guard_before_loading(LaunchState *state) {
 }
 
 bool guard_library_path(LaunchState *state) {
-  if (lock_path(state->library_path, false, false, &state->library_lock)) return true;
-  guard_library_failed(state, LIBRARY_LOCK);
-  return false;
+  BusyBudget budget;
+  uint32_t error = 0;
+  while (!lock_path(state->library_path, false, false, &state->library_lock, &error)) {
+    if (!busy_error(error)) {
+      guard_library_failed(state, LIBRARY_LOCK);
+      return false;
+    }
+    if (!busy_wait(&budget)) return fail_busy(state, state->library_path);
+  }
+  return true;
 }
 
 bool guard_after_hashing(LaunchState *state) {

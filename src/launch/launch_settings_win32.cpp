@@ -21,14 +21,14 @@ bool use_program_data(const SettingsReader &reader) {
 
 void find_settings(LaunchState *state, const SettingsReader &reader) {
   state->result = EXIT_NOT_LOADED;
-  state->settings_found = false;
-  if (reader.appdata(&state->settings, state->local_dir) == 0) {
+  SettingsRead read = reader.appdata(&state->settings, state->local_dir);
+  state->local_layout = read != SETTINGS_MISSING;
+  if (state->local_layout) {
     state->data_dir = state->local_dir;
-    state->settings_found = true;
-    state->local_layout = true;
-    return;
+  } else {
+    state->data_dir = use_program_data(reader) ? state->machine_dir : state->user_dir;
+    read = reader.appdata(&state->settings, state->data_dir);
   }
-  state->local_layout = false;
-  state->data_dir = use_program_data(reader) ? state->machine_dir : state->user_dir;
-  state->settings_found = reader.appdata(&state->settings, state->data_dir) == 0;
+  state->settings_found = read == SETTINGS_FOUND;
+  state->settings_busy = read == SETTINGS_BUSY;
 }

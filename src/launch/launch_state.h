@@ -28,8 +28,11 @@ struct LaunchState {
 
   // One pass.
   int32_t result;
-  bool retry;  // survives passes: a first failure forces a recovery on the next one
+  bool retry;              // survives passes: a first failure forces a recovery on the next one
+  bool retry_signature;    // that failure was a refused signature
+  char pending_block[65];  // what the mark of a recovery cut short blocks
   bool settings_found;
+  bool settings_busy;  // appdata.json held by another program: the pass changes nothing
   bool local_layout;
   LaunchSettings settings;
   const char *data_dir;  // one of the candidates

@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "src/launch/appdata.h"
+#include "src/launch/block_list.h"
 #include "zeb/file_list.h"
 #include "zeb/fs.h"
 #include "zeb/memory.h"
@@ -72,39 +73,99 @@ bool verify_skel_library(const RecoverySteps &steps, RecoveryCheck *check) {
   return accepted;
 }
 
-bool clear_lock_name(const RecoverySteps &steps, const char *data_directory, const char *name) {
-  return steps.clear_lock_name(steps.context, ZEB_JoinPath(data_directory, name));
+bool hold_lock_name(const RecoverySteps &steps, const char *data_directory, const char *name,
+                    void **handle) {
+  return steps.hold_lock_name(steps.context, ZEB_JoinPath(data_directory, name), handle);
+}
+
+bool same_name(const char *a, const char *b) {
+  for (;; ++a, ++b) {
+    const char x = (*a >= 'A' && *a <= 'Z') ? char(*a - 'A' + 'a') : *a;
+    const char y = (*b >= 'A' && *b <= 'Z') ? char(*b - 'A' + 'a') : *b;
+    if (x != y) return false;
+    if (!x) return true;
+  }
+}
+
+// The build this recovery blocks, unless config.txt blocks it already.
+void decide_block(const char *data_directory, const LaunchSettings *installed,
+                  const RecoveryRequest &request, const RecoverySteps &steps,
+                  RecoveryCheck *check) {
+  char hash[65] = {};
+  if (request.reason == RECOVERY_CRASH_LOOP || request.reason == RECOVERY_SIGNATURE)
+    steps.hash_installed(steps.context, ZEB_JoinPath(data_directory, installed->so_name), hash);
+  if (!recovery_blocks(request, installed, hash, check->same_build)) return;
+  const char *blocked = request.reason == RECOVERY_PENDING ? request.pending_block : hash;
+  char *config = nullptr;
+  steps.read_config(steps.context, ZEB_JoinPath(data_directory, "config.txt"), &config);
+  if (!block_list_has(config, blocked)) snprintf(check->block, sizeof check->block, "%s", blocked);
+  ZEB_Free(config);
+}
+
+// Every skel file held for reading and every file of the data directory it replaces held against
+// others, before anything changes: a file in use refuses the recovery while nothing is changed yet.
+bool hold_files(const char *data_directory, const RecoverySteps &steps, RecoveryCheck *check) {
+  const uint32_t count = check->list->len;
+  check->sources = static_cast<void **>(ZEB_Alloc(count, sizeof(void *)));
+  check->targets = static_cast<void **>(ZEB_Alloc(count, sizeof(void *)));
+  for (uint32_t i = 0; i < count; ++i) {
+    const ZEB_FileDesc &entry = check->list->files[i];
+    if (entry.dir) continue;
+    if (!same_name(entry.name, kSettingsName) && !same_name(entry.name, check->settings.so_name) &&
+        !(check->sources[i] = steps.open_file(steps.context, entry.path)))
+      return false;
+    if (!steps.hold_target(steps.context, ZEB_JoinPath(data_directory, entry.name),
+                           &check->targets[i]))
+      return false;
+  }
+  return true;
 }
 
 }  // namespace
 
 const char *recovery_check(const char *data_directory, const LaunchSettings *installed,
-                           RecoveryReason reason, bool privileged, const RecoverySteps &steps,
+                           const RecoveryRequest &request, const RecoverySteps &steps,
                            RecoveryCheck *check) {
   *check = {};
   if (!steps.hold_data(steps.context, data_directory, &check->data))
     return SKEL_REFUSE_RECOVERY_LOCK;
-  if (!pick_skel(data_directory, privileged, steps, check)) return SKEL_REFUSE_MISSING;
+  if (!pick_skel(data_directory, request.privileged, steps, check)) return SKEL_REFUSE_MISSING;
   check->settings_read = read_skel_settings(steps, check);
   if (!check->settings_read) return SKEL_REFUSE_MISSING;
   check->same_build = skel_same_build(installed, &check->settings);
-  if (skel_same_build_refused(installed, &check->settings, reason)) return SKEL_REFUSE_CRASH;
+  if (skel_same_build_refused(installed, &check->settings, request.reason))
+    return SKEL_REFUSE_CRASH;
   if (!verify_skel_library(steps, check)) return SKEL_REFUSE_SIGNATURE;
-  if (!clear_lock_name(steps, data_directory, "lock")) return SKEL_REFUSE_LOCKFILE;
-  if (!clear_lock_name(steps, data_directory, "lock_client")) return SKEL_REFUSE_CLIENT_LOCKFILE;
+  if (!hold_lock_name(steps, data_directory, "lock", &check->lock_names[0]))
+    return SKEL_REFUSE_LOCKFILE;
+  if (!hold_lock_name(steps, data_directory, "lock_client", &check->lock_names[1]))
+    return SKEL_REFUSE_CLIENT_LOCKFILE;
   // Even an empty directory lists "." and "..": no entries means skel vanished or cannot be
   // read, and recovering from it would reset the counters without restoring anything.
   check->list = steps.list(steps.context, check->skel);
   if (check->list->len == 0) return SKEL_REFUSE_COPY;
+  // Hashed before the targets are held: the library is one of them.
+  decide_block(data_directory, installed, request, steps, check);
+  if (!hold_files(data_directory, steps, check)) return SKEL_REFUSE_COPY;
   return nullptr;
 }
 
 void recovery_check_release(const RecoverySteps &steps, RecoveryCheck *check) {
-  ZEB_FreeFileList(&check->list);
-  for (void **held : {&check->library, &check->skel_directory, &check->data}) {
+  const auto close = [&](void **held) {
     if (*held) steps.close(steps.context, *held);
     *held = nullptr;
+  };
+  for (uint32_t i = 0; check->list && i < check->list->len; ++i) {
+    if (check->sources) close(&check->sources[i]);
+    if (check->targets) close(&check->targets[i]);
   }
+  ZEB_Free(check->sources);
+  ZEB_Free(check->targets);
+  check->sources = check->targets = nullptr;
+  ZEB_FreeFileList(&check->list);
+  for (void **held : {&check->lock_names[0], &check->lock_names[1], &check->library,
+                      &check->skel_directory, &check->data})
+    close(held);
   ZEB_Free(check->settings_text);
   check->settings_text = nullptr;
 }
@@ -115,5 +176,12 @@ bool skel_same_build(const LaunchSettings *installed, const LaunchSettings *skel
 
 bool skel_same_build_refused(const LaunchSettings *installed, const LaunchSettings *skel,
                              RecoveryReason reason) {
-  return skel_same_build(installed, skel) && reason != RECOVERY_RETRY;
+  return skel_same_build(installed, skel) && reason == RECOVERY_CRASH_LOOP;
+}
+
+bool recovery_blocks(const RecoveryRequest &request, const LaunchSettings *installed,
+                     const char *installed_hash, bool same_build) {
+  if (request.reason == RECOVERY_PENDING) return request.pending_block[0] != 0;
+  return (request.reason == RECOVERY_CRASH_LOOP || request.reason == RECOVERY_SIGNATURE) &&
+         !same_build && installed->hash[0] && strcmp(installed_hash, installed->hash) == 0;
 }

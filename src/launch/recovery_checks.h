@@ -26,7 +26,8 @@ struct RecoverySteps {
   // Holds skel's directory, never through a link at its name: recovery so that nothing in it
   // changes while it is copied.
   bool (*hold_directory)(void *context, const char *path, void **handle);
-  // A skel file opened for reading, never through a link at its name; null on failure.
+  // A skel file opened for reading, never through a link at its name, with nobody writing it
+  // meanwhile; null on failure.
   void *(*open_file)(void *context, const char *path);
   // The whole of an open file, up to `limit` bytes, in a heap block with a terminating zero.
   bool (*read)(void *context, void *file, uint64_t limit, char **bytes, uint64_t *size);
@@ -38,8 +39,16 @@ struct RecoverySteps {
   ZEB_FileList *(*list)(void *context, const char *directory);
   // Whether skel's library, open as `file`, is signed by a pinned key.
   bool (*verify)(void *context, const char *path, void *file);
-  // Removes the lock name `path` from the data directory; the doctor asks whether it could.
-  bool (*clear_lock_name)(void *context, const char *path);
+  // Holds the lock name `path` of the data directory for its removal (null: there is none); false
+  // when it cannot go. The doctor asks whether it could.
+  bool (*hold_lock_name)(void *context, const char *path, void **handle);
+  // The SHA-256 of the installed library, as text; false when it cannot be taken.
+  bool (*hash_installed)(void *context, const char *path, char hash[65]);
+  // The text of config.txt (heap), or false.
+  bool (*read_config)(void *context, const char *path, char **text);
+  // Holds a file of the data directory that the copy will replace, so that nobody takes it before
+  // its rename (null: there is none); false when it is a directory or held by another program.
+  bool (*hold_target)(void *context, const char *path, void **handle);
 };
 
 // What the checks found and hold, released with recovery_check_release.
@@ -53,16 +62,22 @@ struct RecoveryCheck {
   LaunchSettings settings;  // skel's
   bool same_build;          // skel holds the installed build
   void *library;            // skel's library, open since it was verified
+  void *lock_names[2];      // "lock" and "lock_client", held for their removal
   ZEB_FileList *list;       // skel's entries, the copy's worklist
+  void **sources;           // per entry: the skel file held for copying (the library is `library`)
+  void **targets;           // per entry: the data directory's file of that name, held
+  char block[65];           // the build the recovery blocks, or empty
 };
 
-// Runs recovery's checks on `data_directory` (ending in a backslash) for a recovery of `installed`
-// for `reason`, stopping at the first that fails: the data directory held, skel chosen and held,
-// its settings read, the same-build rule, its library verified, the lock names removed, skel
-// listed. Returns the title of the refusal, or null when the copy may begin. A `privileged` launch
-// takes a skel inside the data directory only when administrators alone control it and its files.
+// Runs recovery's checks on `data_directory` (ending in a backslash) for a recovery of `installed`,
+// stopping at the first that fails: the data directory held, skel chosen and held, its settings
+// read, the same-build rule, its library verified, the lock names held, skel listed, every skel
+// file and every file it replaces held. Nothing is changed: the copy begins only when everything
+// can change. Also decides the build the recovery blocks (recovery_blocks). Returns the title of
+// the refusal, or null when the copy may begin. A privileged launch takes a skel inside the data
+// directory only when administrators alone control it and its files.
 const char *recovery_check(const char *data_directory, const LaunchSettings *installed,
-                           RecoveryReason reason, bool privileged, const RecoverySteps &steps,
+                           const RecoveryRequest &request, const RecoverySteps &steps,
                            RecoveryCheck *check);
 // Closes what the check holds and frees what it read.
 void recovery_check_release(const RecoverySteps &steps, RecoveryCheck *check);
@@ -79,7 +94,13 @@ ZEB_FileList *recovery_step_list(void *context, const char *directory);
 
 // Whether skel holds the very build installed.
 bool skel_same_build(const LaunchSettings *installed, const LaunchSettings *skel);
-// The pristine copy of a build that keeps failing would not help: refused, unless the installed
-// copy of that build was found damaged (a retry), when copying it again is the repair.
+// The pristine copy of a build that keeps failing would not help: refused after a crash loop.
+// After any other failure the installed copy of that build was found damaged, and copying it
+// again is the repair.
 bool skel_same_build_refused(const LaunchSettings *installed, const LaunchSettings *skel,
                              RecoveryReason reason);
+// Only a build proven bad is blocked: the installed library is the build the settings name (its
+// SHA-256 `installed_hash`), and that build crash-looped or its signature was refused; skel's own
+// build never is. A finished recovery blocks what its mark names.
+bool recovery_blocks(const RecoveryRequest &request, const LaunchSettings *installed,
+                     const char *installed_hash, bool same_build);

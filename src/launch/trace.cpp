@@ -27,7 +27,11 @@ const char *trace_recovery_reason(RecoveryReason reason) {
     case RECOVERY_CRASH_LOOP:
       return "a crash-counter record reached 3";
     case RECOVERY_RETRY:
-      return "a previous pass failed to lock, verify, load or enter the library";
+      return "a previous pass failed to lock, hash, load or enter the library";
+    case RECOVERY_SIGNATURE:
+      return "a previous pass refused the library's signature";
+    case RECOVERY_PENDING:
+      return "an earlier recovery was cut short";
     case RECOVERY_NONE:
       break;
   }

@@ -34,6 +34,8 @@ void trace_recovery_done(bool restored);
 void trace_refusal(const char *title);
 // A first failure: another pass follows, which recovers first where it can.
 void trace_retry();
+// A file another program held for longer than the launcher waits; in the event log too.
+void trace_busy(const char *path);
 // The library's path and hash, and whether its signature is checked.
 void trace_library(const LaunchState *state, bool checked);
 // A library's signature verdict, and a refusal in the event log too.

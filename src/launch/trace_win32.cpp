@@ -123,3 +123,10 @@ void trace_signature(const char *path, const SignatureVerdict &verdict) {
   event_signature_strings(path, text, &strings);
   event_report(EVENTLOG_ERROR_TYPE, QUARLO_EVENT_SIGNATURE_REFUSED, strings);
 }
+
+void trace_busy(const char *path) {
+  trace("busy: %s is held by another program; nothing is changed", path);
+  EventStrings strings;
+  event_busy_strings(path, &strings);
+  event_report(EVENTLOG_WARNING_TYPE, QUARLO_EVENT_FILE_BUSY, strings);
+}

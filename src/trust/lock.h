@@ -9,11 +9,15 @@
 
 // Locks one file or directory. Write sharing is granted only when `share_write` is set; delete
 // sharing never. On success `*handle_out` holds the open handle, owned by the caller (release
-// with handle_reset); on failure it is null and nothing stays open.
-bool lock_path(const char *path, bool is_directory, bool share_write, void **handle_out);
+// with handle_reset); on failure it is null, nothing stays open, and `*error` (when given) holds
+// the platform's error: a sharing violation when another open keeps the lock out (busy_error),
+// access denied for a junction or symbolic link.
+bool lock_path(const char *path, bool is_directory, bool share_write, void **handle_out,
+               uint32_t *error = nullptr);
 
-// Locks a directory (slot 0, without write sharing) and its ancestors upwards (with write
-// sharing), never the root of a volume above it; a directory that is itself the root of a
+// Locks a directory (slot 0) and its ancestors upwards, never the root of a volume above it,
+// all with write sharing: what is inside may still be created, written and renamed, which on
+// Windows opens the directory for adding a file, while the directories stay where they are; a directory that is itself the root of a
 // volume is locked as it is. A network path is not locked: true with a null array and count 0.
 // On success the caller owns the array and its `*count_out` used slots (release with
 // lock_release_array); on failure both are null and 0 and every handle opened has been closed.
@@ -27,6 +31,11 @@ bool lock_object_allowed(void *handle);
 // that has others, a junction or a symbolic link. True when the name is gone or never existed;
 // false (logged) for a directory or a name that an open without delete sharing keeps.
 bool lock_remove_name(const char *path);
+// The same in two steps, so that nothing changes before everything was checked: the name is
+// opened for deletion and held (`*handle` null when there is none), and later deleted through that
+// handle, which no other program can then keep from it. Release the handle with handle_reset.
+bool lock_hold_name(const char *path, void **handle);
+bool lock_remove_held(void *handle, const char *path);
 
 // Closes every used slot's handle, frees the array, nulls the pointer and zeroes the count.
 void lock_release_array(void ***array, uint32_t *count);

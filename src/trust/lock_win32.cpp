@@ -62,33 +62,50 @@ bool delete_name(HANDLE handle, const char *path) {
 
 }  // namespace
 
-bool lock_remove_name(const char *path) {
+bool lock_hold_name(const char *path, void **handle) {
+  *handle = nullptr;
   ZEB_WideText wide(path);
   // The name itself: a link is opened as the link, a second name as that name.
-  ScopedHandle handle(
+  ScopedHandle held(
       CreateFileW(wide.get(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (handle.get() == INVALID_HANDLE_VALUE) {
+  if (held.get() == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
     ZEB_LogError(kRemoveTag, "'CreateFile' failed to open '%s' with error 0x%X",
                  ZEB_GetFileName(path, true), unsigned(error));
     return false;
   }
-  const DWORD attributes = safe_file_attributes(handle.get());
-  bool removed = false;
+  const DWORD attributes = safe_file_attributes(held.get());
   if (attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-          FILE_ATTRIBUTE_DIRECTORY)
+          FILE_ATTRIBUTE_DIRECTORY) {
     ZEB_LogError(kRemoveTag, "'%s' is a directory: left alone", ZEB_GetFileName(path, true));
-  else
-    removed = delete_name(handle.get(), path);
+    return false;
+  }
+  *handle = held.release();
+  return true;
+}
+
+bool lock_remove_held(void *handle, const char *path) {
+  return !handle || delete_name(handle, path);
+}
+
+bool lock_remove_name(const char *path) {
+  void *handle = nullptr;
+  if (!lock_hold_name(path, &handle)) return false;
+  const bool removed = lock_remove_held(handle, path);
+  handle_close(handle);
   return removed;
 }
 
-bool lock_path(const char *path, bool is_directory, bool share_write, void **handle_out) {
+bool lock_path(const char *path, bool is_directory, bool share_write, void **handle_out,
+               uint32_t *error) {
   *handle_out = nullptr;
+  uint32_t ignored = 0;
+  uint32_t &failure = error ? *error : ignored;
+  failure = ERROR_INVALID_PARAMETER;
   if (path == nullptr) return false;
   ZEB_WideText wide(path);
   // The dropped character is an ASCII separator, so it is also the last UTF-16 unit.
@@ -99,7 +116,15 @@ bool lock_path(const char *path, bool is_directory, bool share_write, void **han
   DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (is_directory ? FILE_FLAG_BACKUP_SEMANTICS : 0);
   ScopedHandle handle(
       CreateFileW(text, GENERIC_READ, share, nullptr, OPEN_EXISTING, flags, nullptr));
-  if (handle.get() == INVALID_HANDLE_VALUE || !lock_object_allowed(handle.get())) return false;
+  if (handle.get() == INVALID_HANDLE_VALUE) {
+    failure = GetLastError();
+    return false;
+  }
+  if (!lock_object_allowed(handle.get())) {
+    failure = ERROR_ACCESS_DENIED;
+    return false;
+  }
+  failure = ERROR_SUCCESS;
   *handle_out = handle.release();
   return true;
 }
@@ -119,9 +144,8 @@ bool lock_path_recursive(const char *path, void ***array_out, uint32_t *count_ou
   void **array = static_cast<void **>(ZEB_Alloc(slots, sizeof(void *)));
 
   uint32_t count = 1;
-  bool locked = lock_path(copy, true, false, &array[0]);
+  bool locked = lock_path(copy, true, true, &array[0]);
   while (locked && count < slots && lock_cut_at_parent(copy)) {
-    // Ancestors grant write sharing: other software may still write into them, not swap them.
     locked = lock_path(copy, true, true, &array[count]);
     if (locked) ++count;
   }

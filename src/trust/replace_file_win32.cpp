@@ -20,9 +20,6 @@ namespace {
 
 constexpr char kTag[] = "replace_file";
 constexpr int kNameAttempts = 8;
-// A virus scanner or a reader may hold the target for a moment: about a second of retries.
-constexpr int kRenameAttempts = 10;
-constexpr DWORD kRenamePauseMs = 100;
 
 bool log_failure(const char *call, const char *name, DWORD error) {
   ZEB_LogError(kTag, "'%s' failed for '%s' with error 0x%X", call, name, unsigned(error));
@@ -73,8 +70,9 @@ bool clear_target(const wchar_t *target, const char *path) {
   return !(link || (attributes & FILE_ATTRIBUTE_READONLY)) || lock_remove_name(path);
 }
 
-// Renames the open temporary over `target`, replacing whatever name is there.
-bool rename_over(HANDLE temporary, const wchar_t *target, const char *name) {
+// Renames the open temporary over `target`, replacing whatever name is there. A virus scanner or
+// a reader may hold the target for a moment: the rename waits for it while `budget` lasts.
+bool rename_over(HANDLE temporary, const wchar_t *target, const char *name, BusyBudget *budget) {
   const size_t units = wcslen(target);
   const size_t size = sizeof(FILE_RENAME_INFO) + units * sizeof(wchar_t);
   auto *rename = static_cast<FILE_RENAME_INFO *>(ZEB_Alloc(size, 1));
@@ -83,16 +81,11 @@ bool rename_over(HANDLE temporary, const wchar_t *target, const char *name) {
   rename->FileNameLength = DWORD(units * sizeof(wchar_t));
   memcpy(rename->FileName, target, units * sizeof(wchar_t));
   DWORD error = ERROR_SUCCESS;
-  for (int attempt = 0; attempt < kRenameAttempts; ++attempt) {
-    if (attempt > 0) Sleep(kRenamePauseMs);
-    if (SetFileInformationByHandle(temporary, FileRenameInfo, rename, DWORD(size))) {
-      error = ERROR_SUCCESS;
-      break;
-    }
+  // A target that is open anywhere refuses the rename with access denied.
+  while (!SetFileInformationByHandle(temporary, FileRenameInfo, rename, DWORD(size))) {
     error = GetLastError();
-    if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED &&
-        error != ERROR_LOCK_VIOLATION)
-      break;
+    if ((!busy_error(error) && error != ERROR_ACCESS_DENIED) || !busy_wait(budget)) break;
+    error = ERROR_SUCCESS;
   }
   ZEB_Free(rename);
   return error == ERROR_SUCCESS || log_failure("SetFileInformationByHandle", name, error);
@@ -101,7 +94,9 @@ bool rename_over(HANDLE temporary, const wchar_t *target, const char *name) {
 // Fills a new temporary through `fill`, makes it durable and renames it over the target. On any
 // failure the temporary is deleted through its handle.
 template <typename Fill>
-bool replace(const char *directory, const char *name, Fill fill) {
+bool replace(const char *directory, const char *name, ReplaceHold *hold, Fill fill) {
+  BusyBudget own;
+  BusyBudget *budget = hold && hold->budget ? hold->budget : &own;
   ScopedHandle temporary(create_temporary(directory));
   if (temporary.get() == INVALID_HANDLE_VALUE) return false;
   char *path = ZEB_Strdup(ZEB_JoinPath(directory, name));
@@ -109,8 +104,9 @@ bool replace(const char *directory, const char *name, Fill fill) {
   bool replaced = fill(temporary.get());
   if (replaced && !FlushFileBuffers(temporary.get()))
     replaced = log_failure("FlushFileBuffers", name, GetLastError());
+  if (hold) handle_reset(&hold->target);  // as late as can be: the rename needs it closed
   replaced = replaced && clear_target(target.get(), path) &&
-             rename_over(temporary.get(), target.get(), name);
+             rename_over(temporary.get(), target.get(), name, budget);
   const DWORD error = GetLastError();
   if (!replaced) safe_file_delete_open(temporary.get());
   temporary.reset();
@@ -121,14 +117,15 @@ bool replace(const char *directory, const char *name, Fill fill) {
 
 }  // namespace
 
-bool replace_file_copy(void *source, const char *directory, const char *name) {
+bool replace_file_copy(void *source, const char *directory, const char *name, ReplaceHold *hold) {
   // A failed read or write (a full disk) is logged with the platform's error by the copy.
-  return replace(directory, name,
+  return replace(directory, name, hold,
                  [&](HANDLE temporary) { return safe_file_copy_open(source, temporary); });
 }
 
-bool replace_file_write(const void *bytes, uint64_t size, const char *directory, const char *name) {
-  return replace(directory, name,
+bool replace_file_write(const void *bytes, uint64_t size, const char *directory, const char *name,
+                        ReplaceHold *hold) {
+  return replace(directory, name, hold,
                  [&](HANDLE temporary) { return safe_file_replace(temporary, bytes, size); });
 }
 

@@ -52,7 +52,8 @@ SafeFileOpen safe_file_open_wide(const wchar_t *path, uint32_t access, uint32_t 
 void *safe_file_reopen(void *file, uint32_t access);
 
 // Reads the whole file from its start into a heap block of its size plus a terminating zero
-// (release with ZEB_Free). False for a file larger than `limit` or a failed read.
+// (release with ZEB_Free). False for a file larger than `limit` or a failed read, with the
+// platform's last error telling why.
 bool safe_file_read(void *file, uint64_t limit, char **bytes, uint64_t *size);
 // Replaces the contents with `size` bytes.
 bool safe_file_replace(void *file, const void *bytes, uint64_t size);

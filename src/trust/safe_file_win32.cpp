@@ -118,17 +118,22 @@ bool safe_file_read(void *file, uint64_t limit, char **bytes, uint64_t *size) {
   *bytes = nullptr;
   *size = 0;
   LARGE_INTEGER length = {};
-  if (!GetFileSizeEx(file, &length) || uint64_t(length.QuadPart) > limit || !seek(file, FILE_BEGIN))
+  if (!GetFileSizeEx(file, &length) || !seek(file, FILE_BEGIN)) return false;
+  if (uint64_t(length.QuadPart) > limit) {
+    SetLastError(ERROR_FILE_TOO_LARGE);
     return false;
+  }
   char *block = static_cast<char *>(ZEB_Alloc(uint64_t(length.QuadPart) + 1, 1));
   uint64_t done = 0;
   while (done < uint64_t(length.QuadPart)) {
     const uint64_t left = uint64_t(length.QuadPart) - done;
     DWORD read = 0;
-    if (!ReadFile(file, block + done, left > kCopyBlock ? kCopyBlock : DWORD(left), &read,
-                  nullptr) ||
-        read == 0) {
+    const bool ok =
+        ReadFile(file, block + done, left > kCopyBlock ? kCopyBlock : DWORD(left), &read, nullptr);
+    if (!ok || read == 0) {
+      const DWORD error = ok ? DWORD(ERROR_HANDLE_EOF) : GetLastError();
       ZEB_Free(block);
+      SetLastError(error);  // a lock violation tells a busy file from a broken one
       return false;
     }
     done += read;

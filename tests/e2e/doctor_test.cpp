@@ -118,20 +118,26 @@ TEST(Doctor, ACrashLoopWithAGoodSkelRestoresFirst) {
 }
 
 // Judged from the export table: a library without wx_main fails once, and the retry copies
-// skel's build over it.
-TEST(Doctor, ALibraryWithoutWxMainIsReplacedFromSkel) {
-  Layout layout;
-  layout.good_skel();
-  CopyFileW(harness::host_path(QUARLO_NO_ENTRY_APP).c_str(),
-            harness::widen(layout.data + "\\app.dll").c_str(), FALSE);
-  Report report;
-  layout.doctor(&report);
-  EXPECT_EQ(report.exit_code, 1u);
-  EXPECT_EQ(report.text("library.wx_main"), "missing");
-  EXPECT_EQ(report.text("recovery.first_failure"), "it does not export wx_main");
-  EXPECT_EQ(report.text("recovery.skel.library.wx_main"), "exported");
-  const auto launch = layout.launch();
-  EXPECT_EQ(launch.exit_code, 9u);
+// skel's build over it; so does one that cannot be hashed.
+TEST(Doctor, ALibraryWithoutWxMainOrEmptyIsReplacedFromSkel) {
+  for (const bool empty : {false, true}) {
+    SCOPED_TRACE(empty ? "empty" : "no wx_main");
+    Layout layout;
+    layout.good_skel();
+    if (empty)
+      harness::write_file(layout.data + "\\app.dll", "");
+    else
+      CopyFileW(harness::host_path(QUARLO_NO_ENTRY_APP).c_str(),
+                harness::widen(layout.data + "\\app.dll").c_str(), FALSE);
+    Report report;
+    layout.doctor(&report);
+    EXPECT_EQ(report.exit_code, 1u);
+    EXPECT_EQ(report.text("recovery.first_failure"),
+              empty ? "the library cannot be hashed: empty, over 1 GiB or unreadable"
+                    : "it does not export wx_main");
+    EXPECT_EQ(report.text("recovery.skel.library.wx_main"), "exported");
+    EXPECT_EQ(layout.launch().exit_code, 9u);
+  }
 }
 
 TEST(Doctor, SkelOfTheCrashingBuildIsRefused) {
@@ -168,7 +174,8 @@ TEST(Doctor, MissingSettingsAreRestoredAndTheNextLaunchLoads) {
   EXPECT_TRUE(harness::file_exists(layout.data + "\\appdata.json"));
 }
 
-// A launch inside wx_main holds its record, raised to 3: live, so it neither counts nor goes.
+// A launch inside wx_main holds its record, raised to 3: live, so it neither counts nor goes. A
+// crash loop of another mode found beside it is refused: the running launch holds the library.
 TEST(Doctor, ARecordHeldByARunningLaunchIsLive) {
   Layout layout({"sleep=8000 return=0", "return=5"});
   layout.good_skel();
@@ -180,35 +187,32 @@ TEST(Doctor, ARecordHeldByARunningLaunchIsLive) {
   EXPECT_EQ(report.exit_code, 0u);
   EXPECT_EQ(report.text("records.0.state"), "live");
   EXPECT_TRUE(json_get_bool(report.at("data_directory.held")));
-  const auto launch = layout.launch();
-  EXPECT_EQ(launch.exit_code, 5u) << "no recovery: the second script line ran";
+  EXPECT_EQ(layout.launch().exit_code, 5u) << "no recovery: the second script line ran";
+  harness::write_file(layout.data + "\\cc2.txt", counter_record(kHashA, 3));
+  Report beside;
+  layout.doctor(&beside);
+  EXPECT_EQ(beside.text("recovery.blocks"), "(null)") << "the library is not the settings' build";
+  expect_box(beside, layout.launch(), "File System Error - Skel Copy");
   EXPECT_EQ(running->wait(), 0u);
 }
 
-// Layouts where a launch ends with an exit code of its own and no box, because the library
-// fails the same way twice: the doctor must say so, not predict a recovery.
-TEST(Doctor, ALibraryThatFailsTwiceWithoutARecoveryEndsWithTwo) {
-  struct Case {
-    const char *what;
-    bool local;
-    const char *library;  // null: none at all
-  };
-  for (const Case &c :
-       {Case{"an empty library", false, ""},
-        Case{"a local layout without skel or library", true, nullptr},
-        Case{"a local layout without skel, no wx_main", true, QUARLO_NO_ENTRY_APP}}) {
-    SCOPED_TRACE(c.what);
+// A local layout without skel has nothing to recover from: a library that fails tries once more
+// and the launch ends with an exit code of its own and no box. The doctor once predicted a
+// recovery here.
+TEST(Doctor, ALocalLibraryThatFailsTwiceEndsWithTwo) {
+  for (const char *library : {"", static_cast<const char *>(nullptr), QUARLO_NO_ENTRY_APP}) {
+    SCOPED_TRACE(library ? library : "no library");
     Layout layout;
     layout.good_skel();
-    const std::string dir = c.local ? layout.local() : layout.data;
-    if (c.local) layout.install_app(dir, {"return=0"});
-    const std::string library = dir + "\\app.dll";
-    if (!c.library)
-      DeleteFileW(harness::widen(library).c_str());
-    else if (!*c.library)
-      harness::write_file(library, "");
+    const std::string dir = layout.local();
+    layout.install_app(dir, {"return=0"});
+    const std::string path = dir + "\\app.dll";
+    if (!library)
+      DeleteFileW(harness::widen(path).c_str());
+    else if (!*library)
+      harness::write_file(path, "");
     else
-      CopyFileW(harness::host_path(c.library).c_str(), harness::widen(library).c_str(), FALSE);
+      CopyFileW(harness::host_path(library).c_str(), harness::widen(path).c_str(), FALSE);
     Report report;
     layout.doctor(&report);
     EXPECT_EQ(report.exit_code, 2u);

@@ -16,10 +16,11 @@ using scenario::read;
 struct CrashLoop : Installation {
   std::string data = user_data();
   std::string skel = program_files() + "\\skel";
+  const std::string built = scenario::test_app_hash();
   explicit CrashLoop(const std::string &so_name) {
-    install_app(data, {"return=0"}, so_name);
+    install_app(data, {"return=0"}, so_name, built);
     install_skel(skel, scenario::large_signed_app(), kHashB, {"return=9"}, so_name);
-    harness::write_file(data + "\\cc0.txt", scenario::counter_record(kHashA, 3));
+    harness::write_file(data + "\\cc0.txt", scenario::counter_record(built, 3));
     harness::write_file(data + "\\config.txt", "theme=dark");
     harness::write_file(data + "\\notes.txt", "mine");
   }
@@ -39,7 +40,8 @@ struct CrashLoop : Installation {
     }
     EXPECT_EQ(read(data + "\\appdata.json"), read(skel + "\\appdata.json"));
     EXPECT_EQ(read(data + "\\notes.txt"), "mine");
-    EXPECT_EQ(read(data + "\\config.txt").rfind("theme=dark\n", 0), 0u);
+    EXPECT_EQ(read(data + "\\config.txt"), "theme=dark\napp_block_hash=" + built + "\n")
+        << "the crash-looping build blocked, once";
     WIN32_FIND_DATAW found;
     EXPECT_EQ(FindFirstFileW(harness::widen(data + "\\quarlo-*.tmp").c_str(), &found),
               INVALID_HANDLE_VALUE)
@@ -97,6 +99,30 @@ TEST(InterruptedRecovery, EndingTheLauncherAtAnyPointStillHeals) {
       install.expect_heals();
     }
   }
+}
+
+// A recovery that a refused library started is finished too, although the next launches find a
+// library that passes: ended just after the library was replaced, the settings and the skel files
+// after it still come.
+TEST(InterruptedRecovery, ARecoveryARefusedLibraryStartedIsFinished) {
+  Installation install;
+  const std::string data = install.user_data(), skel = install.program_files() + "\\skel";
+  install.install_app(data, {"return=0"});  // unsigned: the signed launcher refuses it
+  install.install_skel(skel, scenario::large_signed_app());
+  harness::write_file(skel + "\\zz-after.txt", "after the library");
+  const std::string unsigned_library = read(data + "\\app.dll");
+  auto launcher = install.start("", "", scenario::signed_launcher());
+  WIN32_FILE_ATTRIBUTE_DATA library = {};
+  const std::wstring path = harness::widen(data + "\\app.dll");
+  while (!launcher->exited() &&
+         GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &library) &&
+         library.nFileSizeLow == unsigned_library.size())
+    Sleep(1);
+  ASSERT_EQ(launcher->wait(0), 0xDEADu) << "ended just after the library changed";
+  ASSERT_NE(read(data + "\\appdata.json"), read(skel + "\\appdata.json"));
+  EXPECT_EQ(install.run("", "", scenario::signed_launcher()).exit_code, 9u);
+  EXPECT_EQ(read(data + "\\appdata.json"), read(skel + "\\appdata.json"));
+  EXPECT_EQ(read(data + "\\zz-after.txt"), "after the library");
 }
 
 // Runs under small_volume.sh, with C:\ProgramData\Quarlo on a small volume of its own.

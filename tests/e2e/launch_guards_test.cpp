@@ -69,7 +69,9 @@ TEST(LaunchGuards, LibraryNamesMustBePlainDllNames) {
 TEST(LaunchGuards, NothingCanBeSwappedWhileTheLibraryRuns) {
   Installation install;
   const std::string dir = install.local() + "\\data";
-  install.install_app(dir, {"sleep=4000 return=0"});
+  // A rename into the data directory (an application's atomic save) is still possible: Windows
+  // opens the directory for adding a file first, which Wine shows only when asked explicitly.
+  install.install_app(dir, {"sleep=4000 renameinto return=0"});
   auto launcher = install.start("", dir);
   ASSERT_TRUE(install.wait_for_calls(dir, 1));
 
@@ -87,6 +89,7 @@ TEST(LaunchGuards, NothingCanBeSwappedWhileTheLibraryRuns) {
   EXPECT_TRUE(harness::read_file(dir + "\\app.dll", &content)) << "reading is still allowed";
 
   EXPECT_EQ(launcher->wait(), 0u);
+  EXPECT_EQ(read(dir + "\\test_app_probe.txt"), "renameinto=0\n");
   EXPECT_TRUE(MoveFileW(wide_dir.c_str(), (wide_dir + L"-moved").c_str()))
       << "everything is released when the launcher ends";
 }

@@ -3,7 +3,10 @@
 // scenarios run the test-key launcher with skel libraries signed by a pinned test key.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "scenario.h"
+#include "zeb/crypto_hash.h"
 
 namespace {
 
@@ -19,6 +22,9 @@ const char *kReinstallText =
     "https://quarlo.app/download.";
 constexpr unsigned long kAccessViolation = 0xC0000005;
 
+// A file of the build tree, by its host path.
+std::string built_file(const char *path) { return read(harness::narrow(harness::host_path(path))); }
+
 void expect_refusal(const scenario::Launch &launch, const char *title) {
   EXPECT_EQ(launch.exit_code, 0u);
   ASSERT_EQ(launch.dialogs.size(), 1u);
@@ -27,17 +33,18 @@ void expect_refusal(const scenario::Launch &launch, const char *title) {
 }
 
 TEST(Recovery, ThreeCrashesInARowRestoreSkelOnTheFourthLaunch) {
-  Broken install({"crash", "crash", "crash", "return=0"});
+  const std::string built = scenario::test_app_hash();
+  Broken install({"crash", "crash", "crash", "return=0"}, built);
   harness::write_file(install.data + "\\config.txt", "theme=dark");  // no final newline
   for (int launch = 1; launch <= 3; ++launch) {
     EXPECT_EQ(install.launch().exit_code, kAccessViolation);
-    EXPECT_EQ(read(install.data + "\\cc0.txt"), counter_record(kHashA, launch));
+    EXPECT_EQ(read(install.data + "\\cc0.txt"), counter_record(built, launch));
   }
   const auto launch = install.launch();
   EXPECT_TRUE(launch.dialogs.empty());
   EXPECT_EQ(launch.exit_code, 9u) << "the restored build ran (its script returns 9)";
   EXPECT_TRUE(install.restored());
-  EXPECT_EQ(read(install.data + "\\config.txt"), "theme=dark\napp_block_hash=" + kHashA + "\n");
+  EXPECT_EQ(read(install.data + "\\config.txt"), "theme=dark\napp_block_hash=" + built + "\n");
   for (const char *name : {"cc0.txt", "cc1.txt", "cc2.txt"})
     EXPECT_FALSE(harness::file_exists(install.data + "\\" + name)) << name;
   const auto log = install.log(install.data);
@@ -45,15 +52,29 @@ TEST(Recovery, ThreeCrashesInARowRestoreSkelOnTheFourthLaunch) {
   EXPECT_EQ(log[3].at("hash"), scenario::sha256_of_file(QUARLO_TEST_APP_SHA256 ".rsa4096"));
 }
 
+// Only the build the settings name is blocked, and only when the library is that build: a copy
+// altered on disk is replaced without blocking the publisher's build. A build already blocked
+// is not blocked twice.
 TEST(Recovery, ACrashLoopOfAnotherModeCountsToo) {
-  Broken install;
-  harness::write_file(install.data + "\\cc1.txt", counter_record(kHashA, 3));
-  harness::write_file(install.data + "\\config.txt", "a=1\n");
-  const auto launch = install.launch();  // a normal launch, mode 0
-  EXPECT_EQ(launch.exit_code, 9u);
-  EXPECT_TRUE(install.restored());
-  EXPECT_FALSE(harness::file_exists(install.data + "\\cc1.txt"));
-  EXPECT_EQ(read(install.data + "\\config.txt"), "a=1\n\napp_block_hash=" + kHashA + "\n");
+  const std::string built = scenario::test_app_hash();
+  for (const bool altered : {false, true}) {
+    SCOPED_TRACE(altered ? "an altered copy" : "the build itself");
+    Broken install({"return=0"}, built);
+    if (altered) harness::write_file(install.data + "\\app.dll", built_file(QUARLO_NO_ENTRY_APP));
+    harness::write_file(install.data + "\\cc1.txt", counter_record(built, 3));
+    const std::string blocked = "a=1\n\napp_block_hash=" + built + "\n";
+    harness::write_file(install.data + "\\config.txt", "a=1\n");
+    const auto launch = install.launch();  // a normal launch, mode 0
+    EXPECT_EQ(launch.exit_code, 9u);
+    EXPECT_TRUE(install.restored());
+    EXPECT_FALSE(harness::file_exists(install.data + "\\cc1.txt"));
+    EXPECT_EQ(read(install.data + "\\config.txt"), altered ? "a=1\n" : blocked);
+    if (altered) continue;
+    install.install_app(install.data, {"return=0"}, "app.dll", built);
+    harness::write_file(install.data + "\\cc0.txt", counter_record(built, 3));
+    EXPECT_EQ(install.launch().exit_code, 9u);
+    EXPECT_EQ(read(install.data + "\\config.txt"), blocked) << "blocked once";
+  }
 }
 
 TEST(Recovery, TwoCrashesAreNotALoop) {
@@ -148,50 +169,85 @@ TEST(Recovery, AReadOnlyOrHardLinkedLockNameIsRemoved) {
   }
 }
 
-TEST(Recovery, AFailedLoadOrEntryRecoversOnceAndTriesAgain) {
-  {
+// A library that cannot be hashed, loaded or entered is replaced once, and blocks nothing: it
+// is not the build the settings name.
+TEST(Recovery, AFailedHashLoadOrEntryRecoversOnceAndTriesAgain) {
+  for (const std::string &library :
+       {std::string("not a library"), built_file(QUARLO_NO_ENTRY_APP), std::string()}) {
+    SCOPED_TRACE(library.size());
     Broken install;
-    harness::write_file(install.data + "\\app.dll", "not a library");
+    harness::write_file(install.data + "\\app.dll", library);
     EXPECT_EQ(install.launch().exit_code, 9u);
-    EXPECT_EQ(install.log(install.data).size(), 1u);
-    EXPECT_EQ(read(install.data + "\\config.txt"), "\napp_block_hash=" + kHashA + "\n")
-        << "exactly one recovery";
-  }
-  {
-    Broken install;
-    CopyFileW(harness::host_path(QUARLO_NO_ENTRY_APP).c_str(),
-              harness::widen(install.data + "\\app.dll").c_str(), FALSE);
-    EXPECT_EQ(install.launch().exit_code, 9u);
-    EXPECT_EQ(read(install.data + "\\config.txt"), "\napp_block_hash=" + kHashA + "\n");
+    EXPECT_EQ(install.log(install.data).size(), 1u) << "exactly one recovery";
+    EXPECT_FALSE(harness::file_exists(install.data + "\\config.txt"));
   }
 }
 
-TEST(Recovery, ALibraryThatStaysUnlockableEndsWithSkelCopyAfterOneRecovery) {
-  Broken install;
-  // Another writer keeps the library from being locked against writing, and from being
-  // replaced, before and during the recovery.
-  HANDLE writer =
-      CreateFileW(harness::widen(install.data + "\\app.dll").c_str(), GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-  const auto launch = install.launch();
-  CloseHandle(writer);
-  expect_refusal(launch, "File System Error - Skel Copy");
-  EXPECT_TRUE(install.log(install.data).empty());
-  EXPECT_FALSE(install.restored()) << "the settings still call for a recovery";
-  EXPECT_EQ(read(install.data + "\\config.txt"), "\napp_block_hash=" + kHashA + "\n")
-      << "exactly one recovery";
+// A file another program holds for a moment is busy, not broken: the launch waits for it and
+// runs the healthy build. Held for longer, the launch ends with a box and changes nothing.
+TEST(Recovery, ABusyLibraryOrSettingsFileIsWaitedForNotReplaced) {
+  struct Case {
+    const char *file;
+    DWORD access, share, hold_ms;
+  };
+  for (const Case &c : {Case{"app.dll", GENERIC_READ, 0, 1000},
+                        Case{"app.dll", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 1000},
+                        Case{"appdata.json", GENERIC_READ, 0, 1000},
+                        Case{"app.dll", GENERIC_WRITE, FILE_SHARE_READ, 4000}}) {
+    SCOPED_TRACE(std::string(c.file) + " held for " + std::to_string(c.hold_ms) + " ms");
+    Broken install({"return=5"}, scenario::test_app_hash());
+    HANDLE holder = CreateFileW(harness::widen(install.data + "\\" + c.file).c_str(), c.access,
+                                c.share, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    std::thread release([&] {
+      Sleep(c.hold_ms);
+      CloseHandle(holder);
+    });
+    const auto launch = install.launch();
+    release.join();
+    if (c.hold_ms < 2000) {
+      EXPECT_EQ(launch.exit_code, 5u) << "the healthy build ran";
+      EXPECT_TRUE(launch.dialogs.empty());
+    } else {
+      expect_refusal(launch, "File System Error - Lock");
+      EXPECT_TRUE(install.log(install.data).empty());
+      EXPECT_EQ(install.launch().exit_code, 5u) << "the next launch runs it";
+    }
+    EXPECT_FALSE(install.restored());
+    EXPECT_FALSE(harness::file_exists(install.data + "\\config.txt")) << "nothing blocked";
+  }
+}
+
+// A running launch of another mode holds the library: a crash loop found beside it changes
+// nothing, and once that launch ends, the recovery blocks the build once.
+TEST(Recovery, ACrashLoopBesideARunningLaunchWaitsForIt) {
+  const std::string built = scenario::test_app_hash();
+  Broken install({"sleep=6000 return=0"}, built);
+  harness::write_file(install.data + "\\lock", "");
+  auto service = install.start("SERVICE_LAUNCHED", "", scenario::testkeys_path());
+  ASSERT_TRUE(install.wait_for_calls(install.data, 1));
+  harness::write_file(install.data + "\\cc0.txt", counter_record(built, 3));
+  const auto before = scenario::snapshot(install.data, true);
+  expect_refusal(install.launch(), "File System Error - Skel Copy");
+  EXPECT_EQ(scenario::snapshot(install.data, true), before) << "nothing changed";
+  EXPECT_EQ(service->wait(), 0u);
+  EXPECT_EQ(install.launch().exit_code, 9u);
+  EXPECT_EQ(read(install.data + "\\config.txt"), "\napp_block_hash=" + built + "\n");
 }
 
 TEST(Recovery, ABuildThatDiesWhileLoadingIsReplacedOnTheFourthLaunch) {
-  Broken install;
+  char built[65] = {};
+  ZEB_CryptoHashFile(ZEB_ALGORITHM_SHA256_HEX,
+                     harness::narrow(harness::host_path(QUARLO_DYING_APP)).c_str(), nullptr, 0,
+                     built, sizeof built);
+  Broken install({"return=0"}, built);
   CopyFileW(harness::host_path(QUARLO_DYING_APP).c_str(),
             harness::widen(install.data + "\\app.dll").c_str(), FALSE);
   for (int launch = 1; launch <= 3; ++launch)
     EXPECT_EQ(install.launch().exit_code, 0xD1Eu) << "launch " << launch;
-  EXPECT_EQ(read(install.data + "\\cc0.txt"), counter_record(kHashA, 3));
+  EXPECT_EQ(read(install.data + "\\cc0.txt"), counter_record(built, 3));
   EXPECT_EQ(install.launch().exit_code, 9u);
-  EXPECT_EQ(read(install.data + "\\config.txt"), "\napp_block_hash=" + kHashA + "\n");
+  EXPECT_EQ(read(install.data + "\\config.txt"), "\napp_block_hash=" + std::string(built) + "\n");
 }
 
 TEST(Recovery, ADamagedCopyOfSkelsOwnBuildIsCopiedAgain) {
@@ -218,6 +274,12 @@ TEST(Recovery, SkelSettingsRewrittenAfterTheyWereCheckedAreNotWhatIsCopied) {
   // "lock" goes once the skel library was verified, before any file is copied.
   while (harness::file_exists(install.data + "\\lock") && !launcher->exited()) Sleep(1);
   install.write_appdata(install.skel, "evil.dll", kHashA);
+  // Recovery's own lock leaves room for a rename into the data directory, as Windows opens it.
+  HANDLE adding = CreateFileW(harness::widen(install.data).c_str(), FILE_WRITE_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  EXPECT_NE(adding, INVALID_HANDLE_VALUE) << GetLastError();
+  if (adding != INVALID_HANDLE_VALUE) CloseHandle(adding);
   EXPECT_EQ(launcher->wait(), 9u);
   EXPECT_EQ(read(install.data + "\\appdata.json"), checked);
 }

@@ -148,8 +148,8 @@ bool flip_byte(const std::string &path, long offset) {
   return fclose(file) == 0 && ok;
 }
 
-Broken::Broken(const std::vector<std::string> &script) {
-  install_app(data, script);
+Broken::Broken(const std::vector<std::string> &script, const std::string &hash) {
+  install_app(data, script, "app.dll", hash);
   install_skel(skel, signed_app("rsa4096"));
 }
 
@@ -217,5 +217,7 @@ std::string sha256_of_file(const std::string &path) {
   harness::read_file(path, &digest);
   return digest.substr(0, 64);
 }
+
+std::string test_app_hash() { return sha256_of_file(QUARLO_TEST_APP_SHA256); }
 
 }  // namespace scenario

@@ -74,7 +74,9 @@ class Installation {
 struct Broken : Installation {
   std::string data = user_data();
   std::string skel = program_files() + "\\skel";
-  explicit Broken(const std::vector<std::string> &script = {"return=0"});
+  // `hash` as the installed build's; test_app_hash() when the library must be that build.
+  explicit Broken(const std::vector<std::string> &script = {"return=0"},
+                  const std::string &hash = kHashA);
   Launch launch(const std::string &arguments = "") const;  // by the unsigned test-key launcher
   bool restored() const;  // the data directory's settings are skel's
 };
@@ -94,5 +96,6 @@ std::vector<std::string> split(const std::string &text, char separator);
 bool flip_byte(const std::string &path, long offset);
 std::string sha256_of_file(
     const std::string &path);  // by the host's sha256sum, computed at build time
+std::string test_app_hash();   // the test library's SHA-256, as settings name its build
 
 }  // namespace scenario

@@ -14,13 +14,16 @@ using scenario::Installation;
 using scenario::kHashA;
 using scenario::read;
 
-// The signed launcher refused the library once, restored the signed skel build and ran it.
-void expect_restored_from_skel(const Installation &install, const std::string &data) {
+// The signed launcher refused the library once, restored the signed skel build and ran it. It
+// blocked the build the settings name only when the library refused was that build.
+void expect_restored_from_skel(const Installation &install, const std::string &data,
+                               const std::string &blocked = "") {
   const auto launch = install.run("", "", scenario::signed_launcher());
   EXPECT_EQ(launch.exit_code, 9u) << "the restored, signed build ran";
   EXPECT_TRUE(launch.dialogs.empty());
   EXPECT_EQ(install.log(data).size(), 1u);
-  EXPECT_EQ(read(data + "\\config.txt"), "\napp_block_hash=" + kHashA + "\n");
+  EXPECT_EQ(read(data + "\\config.txt"),
+            blocked.empty() ? "(missing)" : "\napp_block_hash=" + blocked + "\n");
 }
 
 TEST(SignedLaunch, AnUnsignedLauncherLoadsAnUnsignedLibrary) {
@@ -46,20 +49,23 @@ TEST(SignedLaunch, ARefusedLibraryIsReplacedFromSkelOnce) {
     const char *what;
     std::string library;
     bool tamper;
+    std::string hash;  // the settings'
   };
-  const Case cases[] = {{"unsigned", scenario::test_app_path(), false},
-                        {"unpinned key", scenario::signed_app("unpinned"), false},
-                        {"changed after signing", scenario::signed_app("rsa4096"), true}};
+  const Case cases[] = {{"unsigned", scenario::test_app_path(), false, kHashA},
+                        {"unpinned key", scenario::signed_app("unpinned"), false, kHashA},
+                        {"changed after signing", scenario::signed_app("rsa4096"), true, kHashA},
+                        {"unsigned, the build the settings name", scenario::test_app_path(), false,
+                         scenario::test_app_hash()}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     Installation install;
     const std::string data = install.user_data();
-    install.install_app(data, {"return=0"}, "app.dll", kHashA, c.library);
+    install.install_app(data, {"return=0"}, "app.dll", c.hash, c.library);
     if (c.tamper) {
       ASSERT_TRUE(scenario::flip_byte(data + "\\app.dll", 0x600));
     }
     install.install_skel(install.program_files() + "\\skel", scenario::signed_app("rsa4096"));
-    expect_restored_from_skel(install, data);
+    expect_restored_from_skel(install, data, c.hash == kHashA ? "" : c.hash);
   }
 }
 

@@ -13,5 +13,6 @@ void trace_recovery(const LaunchState *, RecoveryReason) {}
 void trace_recovery_done(bool) {}
 void trace_refusal(const char *) {}
 void trace_retry() {}
+void trace_busy(const char *) {}
 void trace_library(const LaunchState *, bool) {}
 void trace_signature(const char *, const SignatureVerdict &) {}

@@ -11,7 +11,8 @@
 //   sleep=MS     wait before returning (locks are held meanwhile)
 //   probe=NAME   open NAME in the data directory, and the directory above it, for deletion
 //   loadlib=NAME load NAME by bare name, as a dependency would be
-// test_app_probe.txt: one line per probe or loadlib, "what=error" with 0 for success.
+//   renameinto   open the data directory as a rename into it does on Windows: for adding a file
+// test_app_probe.txt: one line per probe, loadlib or renameinto, "what=error" with 0 for success.
 // test_app_log.txt: one line per call, tab-separated key=value fields; list entries are
 // separated by 0x1F and a null entry is written as "(null)".
 #include <windows.h>
@@ -87,11 +88,11 @@ bool has_word(const std::string &line, const std::string &key) {
   return (" " + line + " ").find(" " + key + " ") != std::string::npos;
 }
 
-// The error of opening `path` for deletion, 0 when it opened.
-unsigned long open_for_delete(const std::string &path) {
-  HANDLE handle = CreateFileW(wide(path).c_str(), DELETE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+// The error of opening `path` with `access` and `share`, 0 when it opened.
+unsigned long open_for(const std::string &path, DWORD access,
+                       DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) {
+  HANDLE handle = CreateFileW(wide(path).c_str(), access, share, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return GetLastError();
   CloseHandle(handle);
   return 0;
@@ -138,9 +139,14 @@ extern "C" __declspec(dllexport) int32_t
   if (!probe.empty()) {
     // The data directory ends in a backslash; its parent is the text before the one before it.
     const std::string parent = dir.substr(0, dir.find_last_of('\\', dir.size() - 2));
-    append_probe(dir, probe + "=" + std::to_string(open_for_delete(dir + probe)) +
-                          "\nparent=" + std::to_string(open_for_delete(parent)) + "\n");
+    append_probe(dir, probe + "=" + std::to_string(open_for(dir + probe, DELETE)) +
+                          "\nparent=" + std::to_string(open_for(parent, DELETE)) + "\n");
   }
+  if (has_word(line, "renameinto"))
+    append_probe(dir, "renameinto=" +
+                          std::to_string(open_for(dir, FILE_WRITE_DATA,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE)) +
+                          "\n");
   const std::string library = word(line, "loadlib", "");
   if (!library.empty()) {
     HMODULE loaded = LoadLibraryW(wide(library).c_str());

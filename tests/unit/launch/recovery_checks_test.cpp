@@ -21,6 +21,8 @@ struct Fake {
   bool skel_inside = false;
   bool admin_only = true;
   std::string settings = "{\"so_name\": \"app.dll\", \"hash\": \"" + kSkelHash + "\"}";
+  std::string installed_hash = std::string(64, 'a');
+  std::string config = "theme=dark\n";
   std::vector<std::string> calls;
   int open = 0;
 
@@ -67,46 +69,81 @@ bool admin_only(void *context, void *, void *) {
   fake(context).calls.push_back("admin only?");
   return fake(context).admin_only;
 }
+// skel holds its library, its settings and one more file.
 ZEB_FileList *list(void *context, const char *) {
   auto *entries = static_cast<ZEB_FileList *>(ZEB_Alloc(1, sizeof(ZEB_FileList)));
   if (!fake(context).step("list")) return entries;
-  entries->len = 1;
-  entries->files = static_cast<ZEB_FileDesc *>(ZEB_Alloc(1, sizeof(ZEB_FileDesc)));
-  entries->files[0] = {ZEB_Strdup("skel\\app.dll"), ZEB_Strdup("app.dll"), 1, false};
+  entries->len = 3;
+  entries->files = static_cast<ZEB_FileDesc *>(ZEB_Alloc(3, sizeof(ZEB_FileDesc)));
+  const char *names[] = {"app.dll", "appdata.json", "extra.txt"};
+  for (uint32_t i = 0; i < 3; ++i)
+    entries->files[i] = {ZEB_Strdup((std::string("skel\\") + names[i]).c_str()),
+                         ZEB_Strdup(names[i]), 1, false};
   return entries;
 }
 bool verify(void *context, const char *path, void *) {
   return fake(context).step("verify " + last_part(path));
 }
-bool clear_lock_name(void *context, const char *path) {
-  return fake(context).step("clear " + last_part(path));
+bool hold_lock_name(void *context, const char *path, void **handle) {
+  *handle = fake(context).handle("hold " + last_part(path));
+  return *handle;
+}
+bool hash_installed(void *context, const char *, char hash[65]) {
+  if (!fake(context).step("hash")) return false;
+  snprintf(hash, 65, "%s", fake(context).installed_hash.c_str());
+  return true;
+}
+bool read_config(void *context, const char *, char **text) {
+  *text = ZEB_Strdup(fake(context).config.c_str());
+  return true;
+}
+bool hold_target(void *context, const char *path, void **handle) {
+  *handle = fake(context).handle("hold target " + last_part(path));
+  return *handle;
 }
 
 struct Checked {
   const char *refusal;
   std::vector<std::string> calls;
   std::string skel;
+  std::string block;
 };
 
 Checked run(Fake fake, const std::string &installed_hash = std::string(64, 'a'),
-            RecoveryReason reason = RECOVERY_CRASH_LOOP, bool privileged = false) {
-  const RecoverySteps steps = {&fake,          hold_data, exists,   program_files_skel,
-                               hold_directory, open_file, read_all, close_handle,
-                               admin_only,     list,      verify,   clear_lock_name};
+            RecoveryReason reason = RECOVERY_CRASH_LOOP, bool privileged = false,
+            const char *pending_block = "") {
+  const RecoverySteps steps = {&fake,          hold_data,   exists,     program_files_skel,
+                               hold_directory, open_file,   read_all,   close_handle,
+                               admin_only,     list,        verify,     hold_lock_name,
+                               hash_installed, read_config, hold_target};
   LaunchSettings installed = {};
+  snprintf(installed.so_name, sizeof installed.so_name, "app.dll");
   snprintf(installed.hash, sizeof installed.hash, "%s", installed_hash.c_str());
   RecoveryCheck check;
-  const char *refusal = recovery_check("D:\\data\\", &installed, reason, privileged, steps, &check);
-  Checked result = {refusal, fake.calls, check.skel};
+  const RecoveryRequest request = {reason, privileged, pending_block};
+  const char *refusal = recovery_check("D:\\data\\", &installed, request, steps, &check);
+  Checked result = {refusal, fake.calls, check.skel, check.block};
   recovery_check_release(steps, &check);
   EXPECT_EQ(fake.open, 0) << "everything opened is closed";
   return result;
 }
 
-const std::vector<std::string> kAllSteps = {
-    "hold data",         "skel inside?",      "hold P:\\Quarlo\\skel",
-    "open appdata.json", "open app.dll",      "verify app.dll",
-    "clear lock",        "clear lock_client", "list"};
+// Nothing is changed by the checks: every file the copy needs, and every file it replaces, is
+// held before the copy begins.
+const std::vector<std::string> kAllSteps = {"hold data",
+                                            "skel inside?",
+                                            "hold P:\\Quarlo\\skel",
+                                            "open appdata.json",
+                                            "open app.dll",
+                                            "verify app.dll",
+                                            "hold lock",
+                                            "hold lock_client",
+                                            "list",
+                                            "hash",
+                                            "hold target app.dll",
+                                            "hold target appdata.json",
+                                            "open extra.txt",
+                                            "hold target extra.txt"};
 
 TEST(RecoveryChecks, RunInOrderAndStopAtTheFirstRefusal) {
   const Checked passed = run(Fake{});
@@ -120,8 +157,10 @@ TEST(RecoveryChecks, RunInOrderAndStopAtTheFirstRefusal) {
        {Case{"hold data", SKEL_REFUSE_RECOVERY_LOCK},
         Case{"hold P:\\Quarlo\\skel", SKEL_REFUSE_MISSING},
         Case{"open appdata.json", SKEL_REFUSE_MISSING}, Case{"open app.dll", SKEL_REFUSE_SIGNATURE},
-        Case{"verify app.dll", SKEL_REFUSE_SIGNATURE}, Case{"clear lock", SKEL_REFUSE_LOCKFILE},
-        Case{"clear lock_client", SKEL_REFUSE_CLIENT_LOCKFILE}, Case{"list", SKEL_REFUSE_COPY}}) {
+        Case{"verify app.dll", SKEL_REFUSE_SIGNATURE}, Case{"hold lock", SKEL_REFUSE_LOCKFILE},
+        Case{"hold lock_client", SKEL_REFUSE_CLIENT_LOCKFILE}, Case{"list", SKEL_REFUSE_COPY},
+        Case{"hold target app.dll", SKEL_REFUSE_COPY}, Case{"open extra.txt", SKEL_REFUSE_COPY},
+        Case{"hold target extra.txt", SKEL_REFUSE_COPY}}) {
     SCOPED_TRACE(c.failing);
     Fake fake;
     fake.failing = c.failing;
@@ -141,6 +180,26 @@ TEST(RecoveryChecks, SkelSettingsAndTheSameBuildRule) {
   EXPECT_EQ(crash.calls.back(), "open appdata.json") << "refused before the library is verified";
   EXPECT_EQ(run(Fake{}, kSkelHash, RECOVERY_RETRY).refusal, nullptr);
   EXPECT_EQ(run(Fake{}, "", RECOVERY_MISSING_SETTINGS).refusal, nullptr);
+}
+
+TEST(RecoveryChecks, OnlyABuildProvenBadIsBlockedAndOnlyOnce) {
+  const std::string built(64, 'a');
+  EXPECT_EQ(run(Fake{}).block, built) << "a crash loop of the installed build";
+  EXPECT_EQ(run(Fake{}, built, RECOVERY_SIGNATURE).block, built) << "a refused signature";
+  Fake altered;
+  altered.installed_hash = std::string(64, 'c');
+  EXPECT_EQ(run(altered).block, "") << "an altered copy";
+  Fake unreadable;
+  unreadable.failing = "hash";
+  EXPECT_EQ(run(unreadable).block, "") << "a library that cannot be hashed";
+  EXPECT_EQ(run(Fake{}, built, RECOVERY_RETRY).block, "") << "a failed lock, hash, load or entry";
+  EXPECT_EQ(run(Fake{}, "", RECOVERY_MISSING_SETTINGS).block, "");
+  Fake blocked;
+  blocked.config = "theme=dark\r\napp_block_hash=" + built + "\r\n";
+  EXPECT_EQ(run(blocked).block, "") << "blocked already";
+  const std::string marked(64, 'd');
+  EXPECT_EQ(run(Fake{}, built, RECOVERY_PENDING, false, marked.c_str()).block, marked)
+      << "a recovery cut short blocks what its mark names";
 }
 
 TEST(RecoveryChecks, APrivilegedLaunchPassesOverASkelInsideThatUsersControl) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "src/launch/skel_recovery.h"
 #include "src/trust/permissions.h"
@@ -100,25 +101,34 @@ TEST(SkelCopy, SettingsAreReplacedOnlyOverACompleteSetOfFilesAndNoTemporaryStays
                               nullptr));
   write(dir.file("z.dat"), "old data");
   const char settings[] = "{\"so_name\": \"a.dll\"}";
-  const SkelCopy checked = {settings, sizeof settings - 1, "none.dll", nullptr};
   ZEB_FileList *list = ZEB_GetFileList(skel.dir.c_str(), "");
+  // The sources as recovery holds them: every file but appdata.json, whose checked bytes are
+  // written instead.
+  std::vector<void *> sources(list->len), targets(list->len);
+  const auto hold = [&](const std::string &name) {
+    for (uint32_t i = 0; i < list->len; ++i)
+      if (list->files[i].name == name)
+        sources[i] = CreateFileA(list->files[i].path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+  };
+  hold("a.dll");
+  SkelCopy checked = {settings, sizeof settings - 1, sources.data(), targets.data(), nullptr};
 
   const ZEB_FileList empty = {nullptr, 0};
   EXPECT_FALSE(skel_copy_files(&empty, dir.dir.c_str(), &checked));
   {
     LogCapture log;
-    // A file that cannot be read stops the copy before the settings change.
-    HANDLE held = CreateFileA(skel.file("z.dat").c_str(), GENERIC_READ, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    // A file that could not be held stops the copy before the settings change.
     EXPECT_FALSE(skel_copy_files(list, dir.dir.c_str(), &checked));
-    CloseHandle(held);
     EXPECT_EQ(read(dir.file("a.dll")), "new library");
     EXPECT_EQ(read(dir.file("z.dat")), "old data");
     EXPECT_EQ(read(dir.file("appdata.json")), "(missing)");
   }
   // A read-only target, as a user may leave one, is replaced all the same.
   SetFileAttributesA(dir.file("z.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+  hold("z.dat");
   EXPECT_TRUE(skel_copy_files(list, dir.dir.c_str(), &checked));
+  for (void *&source : sources) handle_reset(&source);
   ZEB_FreeFileList(&list);
   EXPECT_EQ(read(dir.file("z.dat")), "new data");
   EXPECT_EQ(read(elsewhere.file("precious.dll")), "old library");
