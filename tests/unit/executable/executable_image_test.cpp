@@ -2,12 +2,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "harness.h"
+#include "tests/unit/pe_image.h"
 
 // The canary of the product code linked into this test, seeded as in the launcher.
 extern "C" uintptr_t __stack_chk_guard;
@@ -16,7 +18,7 @@ namespace {
 
 const std::wstring kExe = harness::host_path(QUARLO_EXE);
 
-// The file's bytes and a tiny PE reader: headers, sections, RVA to file offset.
+// The file's bytes, its headers and its sections.
 class PeImage {
  public:
   explicit PeImage(const std::wstring &path) {
@@ -24,25 +26,13 @@ class PeImage {
     ok_ = harness::read_file(harness::narrow(path), &content);
     bytes_.assign(content.begin(), content.end());
     if (!ok_ || bytes_.size() < sizeof(IMAGE_DOS_HEADER)) return;
-    const auto *dos = at<IMAGE_DOS_HEADER>(0);
-    nt_ = at<IMAGE_NT_HEADERS64>(uint32_t(dos->e_lfanew));
+    const uint32_t pe = pe_image::get(bytes_, offsetof(IMAGE_DOS_HEADER, e_lfanew));
+    if (pe <= bytes_.size() && bytes_.size() - pe >= sizeof(IMAGE_NT_HEADERS64))
+      nt_ = reinterpret_cast<const IMAGE_NT_HEADERS64 *>(&bytes_[pe]);
   }
   bool ok() const { return ok_ && nt_ && nt_->Signature == IMAGE_NT_SIGNATURE; }
   const IMAGE_NT_HEADERS64 &nt() const { return *nt_; }
-
-  std::vector<std::string> imported_dlls() const {
-    std::vector<std::string> names;
-    const auto &dir = nt_->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (uint32_t offset = to_file(dir.VirtualAddress);;
-         offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-      const auto *entry = at<IMAGE_IMPORT_DESCRIPTOR>(offset);
-      if (!entry || entry->Name == 0) break;
-      std::string name = reinterpret_cast<const char *>(&bytes_[to_file(entry->Name)]);
-      std::transform(name.begin(), name.end(), name.begin(), ::tolower);
-      names.push_back(name);
-    }
-    return names;
-  }
+  std::vector<std::string> imported_dlls() const { return pe_image::imported_dlls(bytes_); }
 
   std::vector<IMAGE_SECTION_HEADER> sections() const {
     const auto *first = IMAGE_FIRST_SECTION(nt_);
@@ -50,22 +40,8 @@ class PeImage {
   }
 
  private:
-  template <typename T>
-  const T *at(uint32_t offset) const {
-    return offset + sizeof(T) <= bytes_.size() ? reinterpret_cast<const T *>(&bytes_[offset])
-                                               : nullptr;
-  }
-  uint32_t to_file(uint32_t rva) const {
-    const auto *section = IMAGE_FIRST_SECTION(nt_);
-    for (int i = 0; i < nt_->FileHeader.NumberOfSections; ++i, ++section) {
-      if (rva >= section->VirtualAddress &&
-          rva < section->VirtualAddress + section->Misc.VirtualSize)
-        return rva - section->VirtualAddress + section->PointerToRawData;
-    }
-    return 0;
-  }
   bool ok_ = false;
-  std::vector<unsigned char> bytes_;
+  pe_image::Bytes bytes_;
   const IMAGE_NT_HEADERS64 *nt_ = nullptr;
 };
 
