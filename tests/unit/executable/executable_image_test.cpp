@@ -109,6 +109,23 @@ TEST(ExecutableImage, ProductCodeChecksStackCanaries) {
       << "the check is not in the image";
   // Seeding clears the low byte, which the value built into the image has set.
   EXPECT_EQ(__stack_chk_guard & 0xFF, 0u) << "the canary was never seeded";
+
+  // The canary alone in a section, so alone on its page, which seeding left read-only.
+  const size_t section = map.find("\n.canary ", layout);
+  ASSERT_NE(section, std::string::npos) << "the canary has no section of its own";
+  EXPECT_NE(map.substr(section, map.find("\n\n", section) - section).find("__stack_chk_guard"),
+            std::string::npos);
+  PeImage image(kExe);
+  ASSERT_TRUE(image.ok());
+  const auto sections = image.sections();
+  const auto canary = std::find_if(sections.begin(), sections.end(), [](const auto &header) {
+    return memcmp(header.Name, ".canary", 8) == 0;
+  });
+  ASSERT_NE(canary, sections.end());
+  EXPECT_EQ(canary->Misc.VirtualSize, sizeof __stack_chk_guard);
+  MEMORY_BASIC_INFORMATION page = {};
+  ASSERT_NE(VirtualQuery(&__stack_chk_guard, &page, sizeof page), 0u);
+  EXPECT_EQ(page.Protect, DWORD(PAGE_READONLY));
 }
 
 std::string manifest_text() {
