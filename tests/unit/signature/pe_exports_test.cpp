@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "src/trust/pe_exports.h"
@@ -56,6 +57,26 @@ TEST(PeExports, TablesOutsideTheBytesAreNeverExported) {
   auto ordinal = whole;
   put(&ordinal.bytes, ordinal.ordinals, 1, 2);  // past the function count
   EXPECT_EQ(verdict(ordinal.bytes), PE_ENTRY_UNKNOWN);
+}
+
+// The work is bounded by the caps on sections and names, never by the image's bytes: a crafted
+// DLL cannot make the doctor read a section header for every byte of every name.
+TEST(PeExports, ManySectionsAndNamesAreReadInBoundedWork) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 4000; ++i) names.push_back("export_" + std::to_string(10000 + i));
+  names.push_back("wx_main");
+  const auto many = dll(names, 96);
+  uint64_t section_reads = 0;
+  EXPECT_EQ(pe_entry_verdict(many.bytes.data(), many.bytes.size(), "wx_main", &section_reads),
+            PE_ENTRY_EXPORTED);
+  EXPECT_LE(section_reads, names.size() + 96);
+  for (const std::string &name : names)
+    EXPECT_EQ(verdict(many.bytes, name.c_str()), PE_ENTRY_EXPORTED);
+  for (const char *name : {"", "a", "export_10000a", "export_1", "wx_mainx", "zz"})
+    EXPECT_EQ(verdict(many.bytes, name), PE_ENTRY_MISSING) << name;
+  // More sections than the loader maps, or more names than 16-bit ordinals tell apart.
+  EXPECT_EQ(verdict(dll(names, 97).bytes), PE_ENTRY_UNKNOWN);
+  EXPECT_EQ(verdict(dll(std::vector<std::string>(0x10001, "wx_main")).bytes), PE_ENTRY_UNKNOWN);
 }
 
 }  // namespace
