@@ -41,7 +41,7 @@ TEST(PeExports, AForwardedExportIsUnknown) {
 // points outside never reads as exported.
 TEST(PeExports, TablesOutsideTheBytesAreNeverExported) {
   const auto whole = dll();
-  for (size_t size = 0; size < whole.end; ++size) {
+  for (size_t size = 0; size < whole.bytes.size(); ++size) {
     const std::vector<uint8_t> cut(whole.bytes.begin(), whole.bytes.begin() + long(size));
     EXPECT_NE(verdict(cut), PE_ENTRY_EXPORTED) << size;
   }
