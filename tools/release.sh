@@ -2,19 +2,24 @@
 # The publisher's command: builds quarlo.exe reproducibly, signs it, verifies the signature,
 # runs the signed launcher once under Wine, and writes the release files.
 #
-#   tools/release.sh --cert CERT --key KEY --out DIR [--timestamp URL]
-#   tools/release.sh --pkcs11-module MODULE --key KEY_URI --cert CERT --out DIR [--timestamp URL]
-#   tools/release.sh --test-keys [--cert CERT --key KEY] --out DIR
+#   tools/release.sh --cert CERT --key KEY --out DIR [--timestamp URL] [--unsigned-copy]
+#   tools/release.sh --pkcs11-module MODULE --key KEY_URI [--pin-file FILE] --cert CERT --out DIR [--timestamp URL] [--unsigned-copy]
+#   tools/release.sh --test-keys [--cert CERT --key KEY] --out DIR [--unsigned-copy]
 #
 # CERT is the signer's certificate in PEM (with its chain, if any). KEY is its private key in
-# PEM, or with --pkcs11-module the PKCS#11 URI of a key held in a token. --timestamp adds an
-# RFC 3161 time stamp from URL. --test-keys builds the launcher with the build's generated test
-# keys instead of the production ones, signed by default with the generated rsa4096 test key.
-# With SOURCE_DATE_EPOCH set, it is the signing time, so that a signature by an RSA key (and no
-# time stamp) is reproducible too.
+# PEM, or with --pkcs11-module the PKCS#11 URI of a key held in a token. The token's PIN never
+# travels on a command line, where every account sees it: it is read from FILE, which only its
+# owner may read, or from the environment variable QUARLO_PKCS11_PIN; a URI with pin-value= is
+# refused. --timestamp adds an RFC 3161 time stamp from URL. --test-keys builds the launcher with
+# the build's generated test keys instead of the production ones, signed by default with the
+# generated rsa4096 test key. With SOURCE_DATE_EPOCH set, it is the signing time, so that a
+# signature by an RSA key (and no time stamp) is reproducible too.
 #
-# DIR gets quarlo.exe (signed), quarlo-unsigned.exe and SHA256SUMS. The build tree is
-# build/release (build/release-testkeys with --test-keys); it keeps the link map.
+# The launcher is signed and verified inside the build tree, build/release
+# (build/release-testkeys with --test-keys), which keeps the link map; only then is it copied
+# into DIR, which must be a directory that no other account can write (it is created 0755 when
+# missing). DIR gets quarlo.exe (signed) and SHA256SUMS; with --unsigned-copy also
+# quarlo-unsigned-NOT-FOR-SHIPPING.exe, a launcher that checks no library's signature.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source=$PWD
@@ -24,18 +29,26 @@ usage() {
   exit 2
 }
 
-cert="" key="" module="" out="" timestamp="" test_keys=0
+fail() {
+  echo "release: $*" >&2
+  exit 2
+}
+
+cert="" key="" module="" out="" timestamp="" test_keys=0 unsigned_copy=0 pin_file=""
 while [[ $# -gt 0 ]]; do
-  if [[ $1 == --test-keys ]]; then
-    test_keys=1
-    shift
-    continue
-  fi
+  case $1 in
+    --test-keys | --unsigned-copy)
+      if [[ $1 == --test-keys ]]; then test_keys=1; else unsigned_copy=1; fi
+      shift
+      continue
+      ;;
+  esac
   [[ $# -ge 2 ]] || usage
   case $1 in
     --cert) cert=$2 ;;
     --key) key=$2 ;;
     --pkcs11-module) module=$2 ;;
+    --pin-file) pin_file=$2 ;;
     --out) out=$2 ;;
     --timestamp) timestamp=$2 ;;
     *) usage ;;
@@ -48,10 +61,59 @@ if [[ -z $cert && -z $key && $test_keys -eq 1 && -z $module ]]; then
 elif [[ -z $cert || -z $key ]]; then
   usage
 fi
+
+# Everything that can refuse the command is checked before anything is built.
+# owner_and_mode PATH: sets uid and mode (octal digits) to those of PATH.
+owner_and_mode() {
+  local text
+  text=$(stat -c '%u %a' -- "$1") || fail "cannot read the owner and mode of $1"
+  read -r uid mode <<<"$text"
+}
+if [[ ${key,,} == *pin-value=* ]]; then
+  fail "the --key URI carries the PIN (pin-value=), which every account can read on the command" \
+    "line; give it with --pin-file FILE or in QUARLO_PKCS11_PIN instead"
+fi
+if [[ -n $pin_file || -n ${QUARLO_PKCS11_PIN+set} ]]; then
+  [[ -n $module ]] || fail "a PIN is for a key in a token: --pin-file and QUARLO_PKCS11_PIN need --pkcs11-module"
+  [[ -z $pin_file || -z ${QUARLO_PKCS11_PIN+set} ]] || fail "give the PIN in --pin-file or in QUARLO_PKCS11_PIN, not both"
+fi
+if [[ -n $pin_file ]]; then
+  [[ -f $pin_file && ! -L $pin_file ]] || fail "--pin-file $pin_file is not a regular file"
+  owner_and_mode "$pin_file"
+  [[ $uid -eq $(id -u) && $((8#$mode & 8#077)) -eq 0 ]] ||
+    fail "--pin-file $pin_file must belong to you and be closed to group and others (mode 0600" \
+      "or 0400); it is mode $mode, owned by uid $uid"
+  pin_file=$(realpath "$pin_file")
+fi
+# The release files must not be replaceable between their signing and their shipping: DIR
+# itself, not a link to elsewhere, owned by the running user, writable by no one else. Checked
+# again before the files are written.
+[[ $out == / ]] || out=${out%/}
+check_out() {
+  [[ ! -L $out ]] || fail "--out $out is a symbolic link; give the directory itself"
+  [[ -d $out ]] || fail "--out $out is not a directory"
+  owner_and_mode "$out"
+  if [[ $uid -ne $(id -u) || $((8#$mode & 8#022)) -ne 0 ]]; then
+    fail "--out $out can be written by other accounts (mode $mode, owned by uid $uid), which" \
+      "could replace the release files; use a directory of your own that only you can write" \
+      "(mode 0755 or 0700)"
+  fi
+}
+[[ -L $out || -e $out ]] || (umask 022 && mkdir -p -- "$out")
+check_out
 [[ -z $cert ]] || cert=$(realpath "$cert")
 [[ -z $key || -n $module ]] || key=$(realpath "$key")
-mkdir -p "$out"
 out=$(realpath "$out")
+
+# A PIN from the environment goes to osslsigncode through a file only this user can read,
+# removed however the script ends; the variable is not passed on to the programs run below.
+if [[ -n ${QUARLO_PKCS11_PIN+set} ]]; then
+  pin_file=$(mktemp "${TMPDIR:-/tmp}/quarlo-pin.XXXXXX")
+  trap 'rm -f "$pin_file"' EXIT
+  trap 'exit 1' INT TERM HUP
+  printf '%s' "$QUARLO_PKCS11_PIN" >"$pin_file"
+  unset QUARLO_PKCS11_PIN
+fi
 
 tools/install-deps.sh ${module:+--pkcs11}
 
@@ -76,6 +138,8 @@ sign() {
   local args=(sign -h sha256 -certs "$cert" -key "$key" -in "$1" -out "$2")
   # OpenSSL reaches the token through its "pkcs11" engine (libengine-pkcs11-openssl).
   [[ -z $module ]] || args+=(-pkcs11module "$module")
+  # For a key in a token, the password is the PIN.
+  [[ -z $pin_file ]] || args+=(-readpass "$pin_file")
   [[ -z ${SOURCE_DATE_EPOCH:-} ]] || args+=(-time "$SOURCE_DATE_EPOCH")
   [[ -z $timestamp ]] || args+=(-ts "$timestamp")
   rm -f "$2"
@@ -83,17 +147,19 @@ sign() {
 }
 
 echo "== signing =="
-cp "$unsigned" "$out/quarlo-unsigned.exe"
-sign "$out/quarlo-unsigned.exe" "$out/quarlo.exe"
+# Signed, verified and smoke-tested inside the build tree; only the result goes to DIR.
+mkdir -p "$build/signed"
+signed=$build/signed/quarlo.exe
+sign "$unsigned" "$signed"
 
 echo "== verifying the signature =="
 # The certificate file serves as its own trust anchor: a self-signed publisher certificate, or
 # a chain that ends in its root.
-verify=(verify -in "$out/quarlo.exe" -CAfile "$cert")
+verify=(verify -in "$signed" -CAfile "$cert")
 [[ -z $timestamp ]] || verify+=(-TSA-CAfile /etc/ssl/certs/ca-certificates.crt)
 if ! osslsigncode "${verify[@]}" >"$build/verify.log" 2>&1; then
   cat "$build/verify.log" >&2
-  echo "release: the signature of $out/quarlo.exe does not verify" >&2
+  echo "release: the signature of $signed does not verify" >&2
   exit 1
 fi
 grep -m1 "Signature verification" "$build/verify.log"
@@ -143,7 +209,7 @@ smoke_run() {
     touch "$prefix/.quarlo-ready"
   fi
   (cd "$dir" && env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX="$prefix" WINEDEBUG=-all \
-    WINEDLLOVERRIDES=mscoree,mshtml= timeout 120 wine "$out/quarlo.exe" >/dev/null 2>&1) || true
+    WINEDLLOVERRIDES=mscoree,mshtml= timeout 120 wine "$signed" >/dev/null 2>&1) || true
   if [[ -f $dir/test_app_log.txt ]]; then wc -l <"$dir/test_app_log.txt"; else echo 0; fi
 }
 
@@ -172,5 +238,17 @@ else
     "launcher would refuse every library signed with it"
 fi
 
-(cd "$out" && sha256sum quarlo.exe quarlo-unsigned.exe >SHA256SUMS && sha256sum -c SHA256SUMS)
+# The checksums are of the files verified here, then checked on their copies in DIR.
+sum_line() { printf '%s  %s\n' "$(sha256sum <"$1" | cut -d' ' -f1)" "$2"; }
+unsigned_name=quarlo-unsigned-NOT-FOR-SHIPPING.exe
+check_out
+# An unsigned launcher from an earlier run must not linger beside the signed one.
+rm -f "$out/quarlo-unsigned.exe" "$out/$unsigned_name"
+cp "$signed" "$out/quarlo.exe"
+sum_line "$signed" quarlo.exe >"$out/SHA256SUMS"
+if [[ $unsigned_copy -eq 1 ]]; then
+  cp "$unsigned" "$out/$unsigned_name"
+  sum_line "$unsigned" "$unsigned_name" >>"$out/SHA256SUMS"
+fi
+(cd "$out" && sha256sum -c SHA256SUMS)
 echo "release files in $out"

@@ -47,7 +47,25 @@ run_preset windows
 # The publisher's command with the test keys; its build, rebuilt from a copy of the source at
 # another path, must come out byte for byte the same.
 echo "== release =="
+# Refused before anything is built: an output directory other accounts can write, a PIN on the
+# command line. By default only the signed launcher and its checksums are written.
+scratch=$(mktemp -d)
+chmod 0777 "$scratch"
+for refusal in "other accounts|--test-keys" \
+  "pin-value=|--pkcs11-module m --key pkcs11:pin-value=1 --cert c"; do
+  # shellcheck disable=SC2086  # the options, split at spaces
+  if message=$(tools/release.sh ${refusal#*|} --out "$scratch" 2>&1) ||
+    [[ $message != *"${refusal%%|*}"* ]]; then
+    echo "FAILED: the release command did not refuse ${refusal#*|}: $message" >&2
+    status=1
+  fi
+done
+rm -rf "$scratch" build/release-testkeys/out
 tools/release.sh --test-keys --out build/release-testkeys/out || status=1
+if [[ $(LC_ALL=C ls -A build/release-testkeys/out) != $'SHA256SUMS\nquarlo.exe' ]]; then
+  echo "FAILED: the release files are not only quarlo.exe and SHA256SUMS" >&2
+  status=1
+fi
 tools/check-reproducible.sh build/release-testkeys quarlo quarlo_testkeys quarlo_doctor || status=1
 
 run_preset host

@@ -13,5 +13,9 @@ enum PeEntryVerdict : uint32_t {
 // Looks `name` up among the exports of the image file `bytes` (`size` bytes). Every offset and
 // count is checked against the bytes: a damaged or hostile image reads as unknown.
 PeEntryVerdict pe_entry_verdict(const uint8_t *bytes, uint64_t size, const char *name);
+// The same, adding to *section_reads how many section headers it read: its work, which tests
+// bound.
+PeEntryVerdict pe_entry_verdict(const uint8_t *bytes, uint64_t size, const char *name,
+                                uint64_t *section_reads);
 // "exported", "missing", "not an x64 DLL" or "unknown".
 const char *pe_entry_verdict_name(PeEntryVerdict verdict);

@@ -1,13 +1,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "harness.h"
+#include "tests/unit/pe_image.h"
 
 // The canary of the product code linked into this test, seeded as in the launcher.
 extern "C" uintptr_t __stack_chk_guard;
@@ -16,64 +17,29 @@ namespace {
 
 const std::wstring kExe = harness::host_path(QUARLO_EXE);
 
-// The file's bytes and a tiny PE reader: headers, sections, RVA to file offset.
-class PeImage {
- public:
+// The file's bytes and its headers over them.
+struct PeImage {
   explicit PeImage(const std::wstring &path) {
     std::string content;
-    ok_ = harness::read_file(harness::narrow(path), &content);
-    bytes_.assign(content.begin(), content.end());
-    if (!ok_ || bytes_.size() < sizeof(IMAGE_DOS_HEADER)) return;
-    const auto *dos = at<IMAGE_DOS_HEADER>(0);
-    nt_ = at<IMAGE_NT_HEADERS64>(uint32_t(dos->e_lfanew));
+    if (harness::read_file(harness::narrow(path), &content))
+      bytes.assign(content.begin(), content.end());
+    const size_t pe = pe_image::get(bytes, offsetof(IMAGE_DOS_HEADER, e_lfanew));
+    if (pe && pe + sizeof(IMAGE_NT_HEADERS64) <= bytes.size())
+      nt = reinterpret_cast<const IMAGE_NT_HEADERS64 *>(&bytes[pe]);
   }
-  bool ok() const { return ok_ && nt_ && nt_->Signature == IMAGE_NT_SIGNATURE; }
-  const IMAGE_NT_HEADERS64 &nt() const { return *nt_; }
-
-  std::vector<std::string> imported_dlls() const {
-    std::vector<std::string> names;
-    const auto &dir = nt_->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (uint32_t offset = to_file(dir.VirtualAddress);;
-         offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-      const auto *entry = at<IMAGE_IMPORT_DESCRIPTOR>(offset);
-      if (!entry || entry->Name == 0) break;
-      std::string name = reinterpret_cast<const char *>(&bytes_[to_file(entry->Name)]);
-      std::transform(name.begin(), name.end(), name.begin(), ::tolower);
-      names.push_back(name);
-    }
-    return names;
-  }
-
+  bool ok() const { return nt && nt->Signature == IMAGE_NT_SIGNATURE; }
   std::vector<IMAGE_SECTION_HEADER> sections() const {
-    const auto *first = IMAGE_FIRST_SECTION(nt_);
-    return {first, first + nt_->FileHeader.NumberOfSections};
+    return {IMAGE_FIRST_SECTION(nt), IMAGE_FIRST_SECTION(nt) + nt->FileHeader.NumberOfSections};
   }
-
- private:
-  template <typename T>
-  const T *at(uint32_t offset) const {
-    return offset + sizeof(T) <= bytes_.size() ? reinterpret_cast<const T *>(&bytes_[offset])
-                                               : nullptr;
-  }
-  uint32_t to_file(uint32_t rva) const {
-    const auto *section = IMAGE_FIRST_SECTION(nt_);
-    for (int i = 0; i < nt_->FileHeader.NumberOfSections; ++i, ++section) {
-      if (rva >= section->VirtualAddress &&
-          rva < section->VirtualAddress + section->Misc.VirtualSize)
-        return rva - section->VirtualAddress + section->PointerToRawData;
-    }
-    return 0;
-  }
-  bool ok_ = false;
-  std::vector<unsigned char> bytes_;
-  const IMAGE_NT_HEADERS64 *nt_ = nullptr;
+  pe_image::Bytes bytes;
+  const IMAGE_NT_HEADERS64 *nt = nullptr;
 };
 
 TEST(ExecutableImage, IsA64BitGuiProgram) {
   PeImage image(kExe);
   ASSERT_TRUE(image.ok());
-  EXPECT_EQ(image.nt().FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
-  EXPECT_EQ(image.nt().OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+  EXPECT_EQ(image.nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+  EXPECT_EQ(image.nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
 }
 
 // Static imports are loaded before the first line of the launcher runs. Windows takes the
@@ -86,7 +52,7 @@ TEST(ExecutableImage, ImportsOnlyWindowsSystemLibraries) {
     ASSERT_TRUE(image.ok());
     const std::set<std::string> known = {"kernel32.dll", "shell32.dll",  "shlwapi.dll",
                                          "ole32.dll",    "advapi32.dll", "msvcrt.dll"};
-    const auto dlls = image.imported_dlls();
+    const auto dlls = pe_image::imported_dlls(image.bytes);
     ASSERT_FALSE(dlls.empty());
     for (const auto &dll : dlls)
       EXPECT_TRUE(known.count(dll)) << harness::narrow(exe) << " imports " << dll;
@@ -98,13 +64,13 @@ TEST(ExecutableImage, ImportsOnlyWindowsSystemLibraries) {
 TEST(ExecutableImage, IsRandomisedAndNeverRunsWhatItWrites) {
   PeImage image(kExe);
   ASSERT_TRUE(image.ok());
-  const auto &optional = image.nt().OptionalHeader;
+  const auto &optional = image.nt->OptionalHeader;
   for (WORD flag : {IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA,
                     IMAGE_DLLCHARACTERISTICS_NX_COMPAT}) {
     EXPECT_TRUE(optional.DllCharacteristics & flag)
         << "DllCharacteristics lacks 0x" << std::hex << flag;
   }
-  EXPECT_FALSE(image.nt().FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
+  EXPECT_FALSE(image.nt->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
   EXPECT_NE(optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 0u);
   for (const auto &section : image.sections()) {
     const std::string name(reinterpret_cast<const char *>(section.Name),
@@ -133,6 +99,21 @@ TEST(ExecutableImage, ProductCodeChecksStackCanaries) {
       << "the check is not in the image";
   // Seeding clears the low byte, which the value built into the image has set.
   EXPECT_EQ(__stack_chk_guard & 0xFF, 0u) << "the canary was never seeded";
+
+  // The canary alone in a section, so alone on its page, which seeding left read-only.
+  const size_t section = map.find("\n.canary ", layout);
+  ASSERT_NE(section, std::string::npos) << "the canary has no section of its own";
+  EXPECT_NE(map.substr(section, map.find("\n\n", section) - section).find("__stack_chk_guard"),
+            std::string::npos);
+  PeImage image(kExe);
+  ASSERT_TRUE(image.ok());
+  bool alone = false;
+  for (const auto &header : image.sections())
+    alone |= !memcmp(header.Name, ".canary", 8) && header.Misc.VirtualSize == sizeof(uintptr_t);
+  EXPECT_TRUE(alone) << "no section .canary of the canary's size";
+  MEMORY_BASIC_INFORMATION page = {};
+  ASSERT_NE(VirtualQuery(&__stack_chk_guard, &page, sizeof page), 0u);
+  EXPECT_EQ(page.Protect, DWORD(PAGE_READONLY));
 }
 
 std::string manifest_text() {
