@@ -7,6 +7,7 @@
 #include <string>
 
 #include "src/trust/link_trust.h"
+#include "src/trust/owner_trust.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ class NullDacl {
   PSID system_ = nullptr;
 };
 
-bool trusted(const std::wstring &link, const std::wstring &directory = kProgramData) {
+bool trusted(const std::wstring &link, const std::wstring &directory = L"O:SY" + kProgramData) {
   return link_trusted(Descriptor(link).get(), Descriptor(directory).get());
 }
 
@@ -74,7 +75,7 @@ TEST(LinkTrust, ALinkThatAnotherAccountMayChangeIsNotTrusted) {
   }
   // A denial is not credited: only what is allowed counts.
   EXPECT_FALSE(trusted(L"O:SYD:(D;;FA;;;BU)(A;;FA;;;SY)(A;;FA;;;BU)"));
-  EXPECT_FALSE(link_trusted(NullDacl().get(), Descriptor(kProgramData).get()))
+  EXPECT_FALSE(link_trusted(NullDacl().get(), Descriptor(L"O:SY" + kProgramData).get()))
       << "a null DACL allows everything";
   EXPECT_FALSE(trusted(L"O:SY")) << "no DACL";
   // What a SYSTEM-made directory under C:\ProgramData inherits lets users write its
@@ -84,14 +85,25 @@ TEST(LinkTrust, ALinkThatAnotherAccountMayChangeIsNotTrusted) {
               L"(A;OICIID;0x1200a9;;;BU)(A;CIID;0x116;;;BU)"));
 }
 
-TEST(LinkTrust, ALinkInADirectoryWhereAnotherAccountMayDeleteEntriesIsNotTrusted) {
+TEST(LinkTrust, ADirectoryWhoseEntriesAnotherAccountMayRemoveIsNotTrusted) {
   const std::wstring link = L"O:SY" + kAdminOnly;
+  EXPECT_TRUE(directory_trusted(Descriptor(L"O:SY" + kProgramData).get()));
   for (const wchar_t *right : {L"0x40", L"GA", L"WD", L"WO"}) {  // delete child, and ways to it
     SCOPED_TRACE(right);
-    EXPECT_FALSE(trusted(link, kAdminOnly + L"(A;;" + right + L";;;BU)"));
+    EXPECT_FALSE(
+        directory_trusted(Descriptor(L"O:SY" + kProgramData + L"(A;;" + right + L";;;BU)").get()));
+    EXPECT_FALSE(trusted(link, L"O:BA" + kAdminOnly + L"(A;;" + right + L";;;BU)"));
   }
+  // An owner may re-permission what it owns: a directory a user made, or one whose owner is
+  // unknown, is no better than one open to all.
+  for (const wchar_t *owner : {L"O:S-1-5-21-1-2-3-1001", L"O:BU", L""}) {
+    SCOPED_TRACE(owner);
+    EXPECT_FALSE(directory_trusted(Descriptor(owner + kProgramData).get()));
+    EXPECT_FALSE(trusted(link, owner + kAdminOnly));
+  }
+  EXPECT_FALSE(directory_trusted(NullDacl().get()));
   EXPECT_FALSE(link_trusted(Descriptor(link).get(), NullDacl().get()));
-  EXPECT_TRUE(trusted(link, kAdminOnly + L"(A;OICIIO;GA;;;BU)")) << "inherit-only";
+  EXPECT_TRUE(trusted(link, L"O:SY" + kAdminOnly + L"(A;OICIIO;GA;;;BU)")) << "inherit-only";
 }
 
 }  // namespace
