@@ -40,7 +40,7 @@ void append_block_line(const char *data_directory, const char *hash) {
                      SAFE_FILE_SHARE_READ, true, &file) == SAFE_FILE_OPENED) {
     const size_t bytes = size_t(length) < sizeof line ? size_t(length) : sizeof line - 1;
     safe_file_append(file, line, bytes);
-    grant_everyone_access(file);
+    grant_everyone_access(file, GRANT_CONFIG);
   }
   handle_reset(&file);
 }
