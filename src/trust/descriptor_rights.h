@@ -8,6 +8,8 @@
 
 // Whether `sid` is an administering account (real_path_trusted_owner). Null is not.
 bool sid_administers(const void *sid);
+// Whether `a` and `b` are the same valid SID. Null is no account.
+bool sid_equal(const void *a, const void *b);
 // The owner of `descriptor`, or null when it has none or cannot be read.
 const void *descriptor_owner(const void *descriptor);
 // Whether the DACL of `descriptor` allows any of `rights` to an account that neither administers

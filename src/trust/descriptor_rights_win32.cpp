@@ -11,6 +11,11 @@ bool sid_administers(const void *sid) {
   return account && IsValidSid(account) && real_path_trusted_owner(account, GetLengthSid(account));
 }
 
+bool sid_equal(const void *a, const void *b) {
+  auto *first = const_cast<PSID>(a), *second = const_cast<PSID>(b);
+  return first && second && IsValidSid(first) && IsValidSid(second) && EqualSid(first, second);
+}
+
 const void *descriptor_owner(const void *descriptor) {
   PSID owner = nullptr;
   BOOL defaulted = FALSE;
@@ -27,8 +32,6 @@ bool descriptor_allows_others(const void *descriptor, uint32_t rights, const voi
   if (!security || !GetSecurityDescriptorDacl(security, &present, &dacl, &defaulted) || !present ||
       !dacl)
     return true;
-  auto *trusted = const_cast<PSID>(also_trusted);
-  if (trusted && !IsValidSid(trusted)) trusted = nullptr;
   GENERIC_MAPPING file_rights = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
                                  FILE_ALL_ACCESS};
   for (DWORD i = 0; i < dacl->AceCount; ++i) {
@@ -42,8 +45,8 @@ bool descriptor_allows_others(const void *descriptor, uint32_t rights, const voi
         auto *allowed = static_cast<ACCESS_ALLOWED_ACE *>(ace);
         DWORD mask = allowed->Mask;
         MapGenericMask(&mask, &file_rights);
-        PSID holder = &allowed->SidStart;
-        if ((mask & rights) && !sid_administers(holder) && !(trusted && EqualSid(holder, trusted)))
+        const PSID holder = &allowed->SidStart;
+        if ((mask & rights) && !sid_administers(holder) && !sid_equal(holder, also_trusted))
           return true;
         break;
       }
