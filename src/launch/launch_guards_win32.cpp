@@ -224,7 +224,7 @@ void guard_before_call(LaunchState *state) {
   char record[CRASH_COUNTER_RECORD_SIZE] = {};
   const int32_t length = crash_counter_write(state->settings.hash, count, record);
   if (length > 0 && safe_file_replace(state->counter_file, record, uint64_t(length))) {
-    grant_everyone_access(state->counter_file);
+    grant_everyone_access(state->counter_file, GRANT_RECORD);
     return;
   }
   guard_after_call(state);  // a record that could not be written is none

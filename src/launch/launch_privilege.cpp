@@ -16,9 +16,13 @@ bool service_account(const TokenSid &sid) {
 
 }  // namespace
 
-bool launch_privileged(const TokenFacts &token, bool service_marker) {
-  if (service_marker || token.elevated || service_account(token.user)) return true;
+bool launch_as_service_account(const TokenFacts &token) {
+  if (service_account(token.user)) return true;
   for (uint32_t i = 0; i < token.group_count; ++i)
     if (service_account(token.groups[i])) return true;
   return false;
+}
+
+bool launch_privileged(const TokenFacts &token, bool service_marker) {
+  return service_marker || token.elevated || launch_as_service_account(token);
 }

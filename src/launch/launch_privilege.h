@@ -1,6 +1,7 @@
 #pragma once
 // Whether a launch is privileged: it then follows only links that administrators control, and
-// asks the system not to follow redirections that others planted.
+// asks the system not to follow redirections that others planted. And whether it runs as a
+// service account, which trusts only what administrators control in its data directory.
 #include <cstdint>
 
 // A SID as the platform lays it out, `size` bytes.
@@ -17,12 +18,23 @@ struct TokenFacts {
   bool elevated;
 };
 
-// Privileged when the service marker was passed, the token is elevated, or its user or one of its
-// groups is LocalSystem, LocalService, NetworkService or the SERVICE group.
+// As a service account when the token's user or one of its groups is LocalSystem, LocalService,
+// NetworkService or the SERVICE group. Told by the token alone: neither the service marker nor
+// elevation makes one.
+bool launch_as_service_account(const TokenFacts &token);
+// Privileged when the service marker was passed, the token is elevated, or the launch runs as a
+// service account.
 bool launch_privileged(const TokenFacts &token, bool service_marker);
 
+// Both answers for one token.
+struct LaunchPrivilege {
+  bool privileged;
+  bool service_account;
+};
+
 #ifdef _WIN32
-// The same decision over this process's token. A token that cannot be read counts as privileged
-// (logged): it only costs the launch the links that users made.
-bool launch_token_privileged(bool service_marker);
+// Both decisions over this process's token, read once. A token that cannot be read counts as
+// privileged and as a service account (logged): it only costs the launch the links and data that
+// users control.
+LaunchPrivilege launch_token_privilege(bool service_marker);
 #endif

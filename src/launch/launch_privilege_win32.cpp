@@ -1,4 +1,4 @@
-// The process token's facts for the privilege decision.
+// The process token's facts for the privilege decisions.
 #include <windows.h>
 
 #include "src/launch/launch_privilege.h"
@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr char kTag[] = "launch_token_privileged";
+constexpr char kTag[] = "launch_token_privilege";
 
 // One class of token information in a heap block of its size, or null (logged).
 void *token_information(HANDLE token, TOKEN_INFORMATION_CLASS kind, const char *name) {
@@ -24,11 +24,12 @@ void *token_information(HANDLE token, TOKEN_INFORMATION_CLASS kind, const char *
 
 }  // namespace
 
-bool launch_token_privileged(bool service_marker) {
+LaunchPrivilege launch_token_privilege(bool service_marker) {
+  LaunchPrivilege answers = {true, true};
   HANDLE opened = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) {
     ZEB_LogError(kTag, "'OpenProcessToken' failed with error 0x%X", unsigned(GetLastError()));
-    return true;
+    return answers;
   }
   const ScopedHandle token(opened);
   auto *user = static_cast<TOKEN_USER *>(token_information(token.get(), TokenUser, "the user"));
@@ -42,7 +43,6 @@ bool launch_token_privileged(bool service_marker) {
     ZEB_LogError(kTag, "'GetTokenInformation' failed for the elevation with error 0x%X",
                  unsigned(GetLastError()));
 
-  bool privileged = true;
   if (user && groups && elevation_read) {
     auto *sids = static_cast<TokenSid *>(ZEB_Alloc(groups->GroupCount + 1, sizeof(TokenSid)));
     for (DWORD i = 0; i < groups->GroupCount; ++i)
@@ -51,10 +51,10 @@ bool launch_token_privileged(bool service_marker) {
                               sids,
                               groups->GroupCount,
                               elevation.TokenIsElevated != 0};
-    privileged = launch_privileged(facts, service_marker);
+    answers = {launch_privileged(facts, service_marker), launch_as_service_account(facts)};
     ZEB_Free(sids);
   }
   ZEB_Free(user);
   ZEB_Free(groups);
-  return privileged;
+  return answers;
 }

@@ -107,7 +107,8 @@ void launch_start(LaunchState *state, int32_t count, char **arguments, bool assu
   // launches keep following their junctions.
   state->privileged =
       assume_privileged ||
-      launch_token_privileged(launch_args_find(state->list, LAUNCH_SERVICE_MARKER) != nullptr);
+      launch_token_privilege(launch_args_find(state->list, LAUNCH_SERVICE_MARKER) != nullptr)
+          .privileged;
   if (state->privileged) launch_trust_redirection();
   launch_candidates(state);
   launch_harden();

@@ -46,7 +46,7 @@ void append_block_line(const char *data_directory, const char *hash) {
     if (safe_file_append(file, line, bytes) && !FlushFileBuffers(file))
       ZEB_LogError("append_block_line", "'FlushFileBuffers' failed with error 0x%X",
                    unsigned(GetLastError()));
-    grant_everyone_access(file);
+    grant_everyone_access(file, GRANT_CONFIG);
   }
   handle_reset(&file);
 }

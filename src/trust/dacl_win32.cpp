@@ -1,11 +1,10 @@
-// Rebuilding a file's DACL with a full-access entry for Everyone, in memory.
+// Rebuilding a file's DACL with an entry for Everyone, in memory.
 #include "src/trust/permissions_steps.h"
 #include "zeb/log.h"
 
 namespace {
 
 constexpr char kTag[] = "util_change_permissions_everyone";
-constexpr DWORD kEveryoneAccess = 0x001FFFFF;  // all standard and all specific rights
 constexpr DWORD kEmptyAclBytes = sizeof(ACL);
 constexpr DWORD kAceFixedBytes = sizeof(ACE_HEADER) + sizeof(ACCESS_MASK);  // before the SID
 static_assert(kEmptyAclBytes == 8 && kAceFixedBytes == 8);
@@ -61,8 +60,8 @@ bool copy_entries(PACL from, DWORD count, DWORD *index, PACL to, bool explicit_o
 
 }  // namespace
 
-bool util_everyone_dacl(PSECURITY_DESCRIPTOR file_sd, PSID everyone, SECURITY_DESCRIPTOR *out,
-                        PACL *list) {
+bool util_everyone_dacl(PSECURITY_DESCRIPTOR file_sd, PSID everyone, DWORD rights,
+                        SECURITY_DESCRIPTOR *out, PACL *list) {
   *list = nullptr;
   if (!InitializeSecurityDescriptor(out, SECURITY_DESCRIPTOR_REVISION)) {
     ZEB_LogError(kTag, "InitializeSecurityDescriptor() failed. Error %d", last_error());
@@ -101,7 +100,7 @@ bool util_everyone_dacl(PSECURITY_DESCRIPTOR file_sd, PSID everyone, SECURITY_DE
   DWORD index = 0;
   const DWORD count = old ? sizes.AceCount : 0;
   if (!copy_entries(old, count, &index, updated.get(), true, everyone)) return false;
-  if (!AddAccessAllowedAce(updated.get(), ACL_REVISION, kEveryoneAccess, everyone)) {
+  if (!AddAccessAllowedAce(updated.get(), ACL_REVISION, rights, everyone)) {
     ZEB_LogError(kTag, "AddAccessAllowedAce() failed. Error %d", last_error());
     return false;
   }

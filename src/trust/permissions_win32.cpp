@@ -60,7 +60,7 @@ DWORD set_dacl(HANDLE file, PACL list) {
 
 }  // namespace
 
-bool util_change_permissions_everyone(const wchar_t *path) {
+bool util_change_permissions_everyone(const wchar_t *path, uint32_t rights) {
   void *file = nullptr;
   const SafeFileOpen opened =
       safe_file_open_wide(path, SAFE_FILE_INSPECT, SAFE_FILE_SHARE_ALL, false, &file);
@@ -70,12 +70,12 @@ bool util_change_permissions_everyone(const wchar_t *path) {
       ZEB_LogError(kEveryoneTag, "GetFileSecurity() failed. Error %d", int(GetLastError()));
     return false;
   }
-  const bool done = util_change_permissions_everyone_open(file);
+  const bool done = util_change_permissions_everyone_open(file, rights);
   handle_reset(&file);
   return done;
 }
 
-bool util_change_permissions_everyone_open(void *file) {
+bool util_change_permissions_everyone_open(void *file, uint32_t rights) {
   SidHolder everyone;
   if (!make_everyone(&everyone)) return false;
 
@@ -96,7 +96,7 @@ bool util_change_permissions_everyone_open(void *file) {
   SECURITY_DESCRIPTOR updated;
   if (!GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, descriptor, needed, &needed)) {
     ZEB_LogError(kEveryoneTag, "GetFileSecurity() failed. Error %d", int(GetLastError()));
-  } else if (util_everyone_dacl(descriptor, everyone.get(), &updated, &list)) {
+  } else if (util_everyone_dacl(descriptor, everyone.get(), rights, &updated, &list)) {
     // The descriptor carries the old DACL's protection and inheritance bits with the new list.
     const ScopedHandle writer(safe_file_reopen(file, WRITE_DAC));
     done =

@@ -24,18 +24,30 @@ const Sid kUser = sid(5, {21, 1111, 2222, 3333, 1001});
 const std::vector<Sid> kUserGroups = {sid(1, {0}), sid(5, {4}), sid(5, {11}), sid(5, {32, 545}),
                                       sid(5, {32, 544})};
 
-bool privileged(const Sid &user, std::vector<Sid> groups, bool elevated, bool marker = false) {
+// The facts of a token with `user` and `groups`; `refs` holds the groups' references.
+TokenFacts token(const Sid &user, const std::vector<Sid> &groups, bool elevated,
+                 std::vector<TokenSid> *refs) {
+  for (const Sid &group : groups) refs->push_back({group.data(), uint32_t(group.size())});
+  return {{user.data(), uint32_t(user.size())}, refs->data(), uint32_t(refs->size()), elevated};
+}
+
+bool privileged(const Sid &user, const std::vector<Sid> &groups, bool elevated,
+                bool marker = false) {
   std::vector<TokenSid> refs;
-  for (const Sid &group : groups) refs.push_back({group.data(), uint32_t(group.size())});
-  const TokenFacts facts = {
-      {user.data(), uint32_t(user.size())}, refs.data(), uint32_t(refs.size()), elevated};
-  return launch_privileged(facts, marker);
+  return launch_privileged(token(user, groups, elevated, &refs), marker);
+}
+
+bool service_account(const Sid &user, const std::vector<Sid> &groups, bool elevated = false) {
+  std::vector<TokenSid> refs;
+  return launch_as_service_account(token(user, groups, elevated, &refs));
 }
 
 TEST(LaunchPrivilege, AStandardUserLaunchIsPrivilegedOnlyWithTheServiceMarker) {
   EXPECT_FALSE(privileged(kUser, kUserGroups, false));
   EXPECT_FALSE(privileged(kUser, {}, false));
   EXPECT_TRUE(privileged(kUser, kUserGroups, false, true));
+  // Neither the marker nor elevation makes a launch run as a service account.
+  EXPECT_FALSE(service_account(kUser, kUserGroups, true));
 }
 
 TEST(LaunchPrivilege, ServiceAccountsTheServiceGroupAndElevationArePrivileged) {
@@ -43,13 +55,16 @@ TEST(LaunchPrivilege, ServiceAccountsTheServiceGroupAndElevationArePrivileged) {
   for (uint32_t account : {18u, 19u, 20u}) {  // LocalSystem, LocalService, NetworkService
     SCOPED_TRACE(account);
     EXPECT_TRUE(privileged(sid(5, {account}), {}, false)) << "as the user";
+    EXPECT_TRUE(service_account(sid(5, {account}), {}));
     std::vector<Sid> groups = kUserGroups;
     groups.push_back(sid(5, {account}));
     EXPECT_TRUE(privileged(kUser, groups, false)) << "as the last group";
+    EXPECT_TRUE(service_account(kUser, groups));
   }
   // A service's own account, with the SERVICE group among others.
   EXPECT_TRUE(
       privileged(sid(5, {80, 1, 2, 3, 4, 5}), {sid(1, {0}), sid(5, {6}), sid(5, {11})}, false));
+  EXPECT_TRUE(service_account(kUser, {sid(1, {0}), sid(5, {6})}));
 }
 
 TEST(LaunchPrivilege, SidsThatOnlyResembleAServiceAccountAreNot) {
@@ -66,6 +81,7 @@ TEST(LaunchPrivilege, SidsThatOnlyResembleAServiceAccountAreNot) {
     groups.push_back(group);
     EXPECT_FALSE(privileged(kUser, groups, false));
     EXPECT_FALSE(privileged(group, {}, false));
+    EXPECT_FALSE(service_account(group, {}));
   }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "src/launch/skel_recovery.h"
+#include "src/trust/grant_access.h"
 #include "src/trust/permissions.h"
 #include "src/trust/safe_file.h"
 #include "tests/unit/log_capture.h"
@@ -71,7 +72,7 @@ TEST(SafeFile, AFileWithASecondNameIsLeftAlone) {
   LogCapture log;
   EXPECT_FALSE(safe_file_delete(planted.c_str()));
   const std::wstring wide(planted.begin(), planted.end());
-  EXPECT_FALSE(util_change_permissions_everyone(wide.c_str()));
+  EXPECT_FALSE(util_change_permissions_everyone(wide.c_str(), GRANT_CONFIG));
   EXPECT_TRUE(util_take_ownership(wide.c_str())) << "declines, as for a link";
   void *file = nullptr;
   EXPECT_EQ(safe_file_open(planted.c_str(), SAFE_FILE_WRITE, 0, true, &file), SAFE_FILE_REFUSED);

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "src/trust/grant_access.h"
 #include "src/trust/permissions_steps.h"
 
 namespace {
@@ -32,28 +33,29 @@ class EveryoneDacl : public testing::Test {
   void TearDown() override { FreeSid(everyone_); }
 
   // The rebuilt DACL as SDDL text; the old descriptor must come out of it unchanged.
-  std::wstring rebuild(PSECURITY_DESCRIPTOR old) {
+  std::wstring rebuild(PSECURITY_DESCRIPTOR old, DWORD rights = kFull) {
     const std::wstring before = dacl_text(old);
     SECURITY_DESCRIPTOR updated;
     PACL list = nullptr;
-    if (!util_everyone_dacl(old, everyone_, &updated, &list)) return L"<failed>";
+    if (!util_everyone_dacl(old, everyone_, rights, &updated, &list)) return L"<failed>";
     EXPECT_EQ(dacl_text(old), before) << "the old descriptor was changed";
     std::wstring result = dacl_text(&updated);
     HeapFree(GetProcessHeap(), 0, list);
     return result;
   }
 
-  std::wstring rebuild(const wchar_t *sddl) {
+  std::wstring rebuild(const wchar_t *sddl, DWORD rights = kFull) {
     PSECURITY_DESCRIPTOR old = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &old,
                                                               nullptr)) {
       return L"<bad test input>";
     }
-    std::wstring result = rebuild(old);
+    std::wstring result = rebuild(old, rights);
     LocalFree(old);
     return result;
   }
 
+  static constexpr DWORD kFull = 0x1FFFFF;  // all standard and all specific rights
   PSID everyone_ = nullptr;
 };
 
@@ -62,6 +64,14 @@ TEST_F(EveryoneDacl, ExplicitEveryoneEntriesGiveWayToOneFullAccessEntry) {
   EXPECT_EQ(rebuild(L"D:(A;;FA;;;BA)(A;;FA;;;WD)(D;;FW;;;WD)(A;;FR;;;SY)"),
             L"D:(A;;FA;;;BA)(A;;FR;;;SY)(A;;0x1fffff;;;WD)");
   EXPECT_EQ(rebuild(L"D:(A;;FR;;;WD)(A;;FR;;;WD)(D;;FA;;;WD)"), L"D:(A;;0x1fffff;;;WD)");
+}
+
+TEST_F(EveryoneDacl, TheEntryCarriesTheGrantedRightsOnly) {
+  // Others may read and delete a crash record, not rewrite it; config.txt may be read and
+  // written, not deleted, re-permissioned or taken over.
+  EXPECT_EQ(rebuild(L"D:(A;;FA;;;SY)(A;;FA;;;WD)", GRANT_RECORD),
+            L"D:(A;;FA;;;SY)(A;;0x130089;;;WD)");
+  EXPECT_EQ(rebuild(L"D:(A;;FA;;;SY)", GRANT_CONFIG), L"D:(A;;FA;;;SY)(A;;0x12019f;;;WD)");
 }
 
 TEST_F(EveryoneDacl, NewEntryGoesBeforeTheInheritedEntriesWhichKeepTheirOrder) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "src/trust/grant_access.h"
 #include "src/trust/permissions.h"
 #include "src/trust/permissions_steps.h"
 #include "zeb/log.h"
@@ -75,23 +76,23 @@ class FilePermissions : public testing::Test {
   Messages messages_;
 };
 
-TEST_F(FilePermissions, EveryoneGainsFullAccessToAFile) {
+TEST_F(FilePermissions, EveryoneGainsTheGrantedAccessToAFile) {
   // Wine keeps no DACL but maps Everyone's rights onto the Unix mode, so write access for
   // Everyone shows up afterwards.
   if (everyone_access(path_) & FILE_WRITE_DATA) GTEST_SKIP() << "Everyone may write already";
-  EXPECT_TRUE(util_change_permissions_everyone(path_.c_str()));
+  EXPECT_TRUE(util_change_permissions_everyone(path_.c_str(), GRANT_CONFIG));
   EXPECT_EQ(messages_, Messages());
   EXPECT_TRUE(everyone_access(path_) & FILE_WRITE_DATA);
 }
 
 TEST_F(FilePermissions, MissingFileReportsTheFailedSizeQuery) {
-  EXPECT_FALSE(util_change_permissions_everyone(missing_.c_str()));
+  EXPECT_FALSE(util_change_permissions_everyone(missing_.c_str(), GRANT_CONFIG));
   EXPECT_EQ(messages_,
             Messages({"util_change_permissions_everyone: GetFileSecurity() failed. Error 2"}));
 }
 
 TEST_F(FilePermissions, TakingOwnershipLeavesEveryoneReadAccessOnly) {
-  ASSERT_TRUE(util_change_permissions_everyone(path_.c_str()));
+  ASSERT_TRUE(util_change_permissions_everyone(path_.c_str(), GRANT_CONFIG));
   EXPECT_TRUE(util_take_ownership(path_.c_str()));
   EXPECT_EQ(messages_, Messages());
   const ACCESS_MASK granted = everyone_access(path_);
