@@ -6,6 +6,7 @@
 #include "src/launch/crash_counter.h"
 #include "src/launch/launch_decisions.h"
 #include "src/launch/launch_endings.h"
+#include "src/launch/launch_privilege.h"
 #include "src/trust/pe_exports.h"
 #include "src/trust/signature.h"
 
@@ -21,6 +22,7 @@ struct DoctorLibrary {
   PeEntryVerdict entry;
   bool held;  // a running launch holds it
   bool busy;  // another program holds it against the launcher's lock
+  bool refused;  // another account may change it: a launch as a service account does not use it
 };
 
 // What recovery would find in skel, and the box it would refuse with (null: it restores).
@@ -42,11 +44,13 @@ enum DoctorEnd : uint32_t {
 
 struct DoctorReport {
   LaunchState state;          // the launcher's state after the pass the doctor follows
-  bool privileged_by_option;  // --privileged; otherwise the doctor's token decided
+  LaunchPrivilege assumed;     // --privileged, --service-account; otherwise the token decided
   const char *launcher;       // its image decides whether libraries are checked
   bool libraries_checked;
   const char *data_dir_reason;
   bool data_dir_held;
+  const char *data_dir_refused;  // why a launch as a service account refuses it, or null
+  bool settings_refused;         // another account may change them: treated as missing
   RecordProbe records[CRASH_COUNTER_MODES];
   bool local_shortcut;
   DoctorLibrary library;      // the installed library (when settings were found)
@@ -64,6 +68,6 @@ struct DoctorReport {
 // Follows the launch the launcher at `launcher` would make with `count` arguments (its own name
 // first) from the current directory. False when the doctor cannot judge: the launcher's image
 // unreadable.
-bool doctor_assess(int32_t count, char **arguments, const char *launcher, bool privileged_option,
-                   DoctorReport *report);
+bool doctor_assess(int32_t count, char **arguments, const char *launcher,
+                   const LaunchPrivilege &assumed, DoctorReport *report);
 void doctor_release(DoctorReport *report);

@@ -27,15 +27,17 @@ bool launcher_checks_libraries(const char *launcher, bool *checked) {
 
 // Where a pass would stop with this library; a wx_main the table cannot tell about is assumed.
 LibraryFailure library_failure(const DoctorLibrary &library) {
-  return first_library_failure({library.present && !library.link, library.hashable,
-                                !library.checked || library.verdict.outcome == SIGNATURE_ACCEPTED,
-                                library.entry != PE_ENTRY_NO_LIBRARY,
-                                library.entry != PE_ENTRY_MISSING});
+  return first_library_failure(
+      {library.present && !library.link && !library.refused, library.hashable,
+       !library.checked || library.verdict.outcome == SIGNATURE_ACCEPTED,
+       library.entry != PE_ENTRY_NO_LIBRARY, library.entry != PE_ENTRY_MISSING});
 }
 
 const char *failure_text(const DoctorLibrary &library, LibraryFailure failure) {
   switch (failure) {
     case LIBRARY_LOCK:
+      if (library.refused)
+        return "a launch as a service account does not use it: another account may change it";
       return library.link ? "the library is a link, which the launcher's lock refuses"
                           : "the library is missing or cannot be opened";
     case LIBRARY_HASH:
@@ -111,13 +113,13 @@ const char *data_dir_reason(const LaunchState &state) {
 
 }  // namespace
 
-bool doctor_assess(int32_t count, char **arguments, const char *launcher, bool privileged_option,
-                   DoctorReport *report) {
+bool doctor_assess(int32_t count, char **arguments, const char *launcher,
+                   const LaunchPrivilege &assumed, DoctorReport *report) {
   LaunchState &state = report->state;
   report->launcher = launcher;
   report->recovery = RECOVERY_NONE;
-  report->privileged_by_option = privileged_option;
-  launch_start(&state, count, arguments, privileged_option);
+  report->assumed = assumed;
+  launch_start(&state, count, arguments, assumed);
   if (!launcher_checks_libraries(launcher, &report->libraries_checked)) return false;
 
   find_settings(&state, doctor_settings_reader);
@@ -138,10 +140,26 @@ bool doctor_assess(int32_t count, char **arguments, const char *launcher, bool p
 
   // The installed library, even where a recovery replaces it: support asks what was there.
   const bool name_acceptable = library_name_acceptable(state.settings.so_name);
+  char path[1024] = {};
   if (state.settings_found && name_acceptable) {
-    char path[1024] = {};
     snprintf(path, sizeof path, "%s", ZEB_JoinPath(state.data_dir, state.settings.so_name));
     doctor_examine_library(path, report->libraries_checked, &report->library);
+  }
+  if (state.service_account) {
+    const DoctorDistrust distrust =
+        doctor_service_account_distrust(state, path[0] ? path : nullptr);
+    report->data_dir_refused = distrust.directory;
+    report->library.refused = distrust.library;
+    if (distrust.directory) {
+      end_with(report, DOCTOR_END_BOX, EXIT_AFTER_BOX, 2, BOX_LOCK);
+      return true;
+    }
+    // Settings another account may change are none: restored from skel instead.
+    report->settings_refused = distrust.settings;
+    if (distrust.settings) {
+      state.settings_found = false;
+      memset(&state.settings, 0, sizeof state.settings);
+    }
   }
 
   // The first pass. No lock is held, so recovery_reason deletes nothing.

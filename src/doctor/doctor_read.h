@@ -24,6 +24,15 @@ SafeFileOpen doctor_probe(const char *path);
 // find it held by another program. The open is closed at once: a launch starting in that moment
 // can meet it, as it would meet any reader.
 bool doctor_busy(const char *path);
+// What a launch as a service account would refuse in `state`'s data directory: the directory
+// itself (why, or null), the settings, the library (`library_path`) when another account may
+// change them.
+struct DoctorDistrust {
+  const char *directory;
+  bool settings;
+  bool library;
+};
+DoctorDistrust doctor_service_account_distrust(const LaunchState &state, const char *library_path);
 // The library at `path` as the launcher would meet it: opened without following a link, read,
 // hashed, its signature verified when `checked`, its export table read.
 void doctor_examine_library(const char *path, bool checked, DoctorLibrary *library);

@@ -8,6 +8,7 @@
 #include "src/trust/busy.h"
 #include "src/trust/link_trust.h"
 #include "src/trust/lock.h"
+#include "src/trust/owner_trust.h"
 #include "zeb/crypto_hash.h"
 #include "zeb/file_list.h"
 #include "zeb/fs.h"
@@ -122,9 +123,17 @@ bool removable(const char *path) {
     return false;
   return doctor_probe(path) != SAFE_FILE_IN_USE;
 }
-bool hold_name(void *, const char *path, void **handle) {
+bool hold_target(void *, const char *path, void **handle) {
   *handle = nullptr;
   return removable(path);
+}
+// A lock name as recovery holds it: another account's directory there is left in place.
+bool hold_lock_name(void *context, const char *path, void **handle) {
+  if (hold_target(context, path, handle)) return true;
+  void *directory = nullptr;
+  const bool others = open_as_lock_would(path, &directory) && !lock_directory_ours_open(directory);
+  handle_reset(&directory);
+  return others;
 }
 bool hash_installed(void *, const char *path, char hash[65]) {
   char *bytes = nullptr;
@@ -153,10 +162,10 @@ const RecoverySteps doctor_recovery_steps = {nullptr,
                                              recovery_step_admin_only,
                                              recovery_step_list,
                                              verify,
-                                             hold_name,
+                                             hold_lock_name,
                                              hash_installed,
                                              read_config,
-                                             hold_name};
+                                             hold_target};
 
 bool doctor_read_file(const char *path, uint64_t limit, char **bytes, uint64_t *size) {
   *bytes = nullptr;
@@ -188,4 +197,23 @@ bool doctor_busy(const char *path) {
   const ScopedHandle probe(CreateFileW(wide.get(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   return probe.get() == INVALID_HANDLE_VALUE && busy_error(GetLastError());
+}
+
+DoctorDistrust doctor_service_account_distrust(const LaunchState &state, const char *library_path) {
+  DoctorDistrust distrust = {};
+  void *directory = nullptr;
+  if (!open_as_lock_would(state.data_dir, &directory)) return distrust;  // recovery makes it
+  distrust.directory = directory_distrust_open(directory);
+  const auto others = [&](const char *path) {
+    void *file = nullptr;
+    const bool opened = safe_file_open(path, SAFE_FILE_INSPECT, SAFE_FILE_SHARE_ALL, false,
+                                       &file) == SAFE_FILE_OPENED;
+    const bool trusted = opened && link_trusted_open(file, directory);
+    handle_reset(&file);
+    return opened && !trusted;
+  };
+  distrust.settings = state.settings_found && others(ZEB_JoinPath(state.data_dir, "appdata.json"));
+  distrust.library = library_path && others(library_path);
+  handle_reset(&directory);
+  return distrust;
 }

@@ -38,7 +38,16 @@ void put(json_ref object, const char *key, int32_t value) {
 const char *record_state(const RecordProbe &record) {
   if (!record.present) return "absent";
   if (record.live) return "live";
+  if (record.foreign) return "foreign";
   return record.discard ? "discarded" : "counted";
+}
+
+// Why a record present does not count, or null.
+const char *record_why(const RecordProbe &record) {
+  if (!record.present || (!record.discard && !record.foreign)) return nullptr;
+  if (record.live) return "held by a running launch";
+  if (record.foreign) return "another account wrote it or may rewrite it";
+  return "not a record of this build: the launch deletes it";
 }
 
 const char *end_name(DoctorEnd end) {
@@ -71,10 +80,12 @@ void put_library(json_ref object, const DoctorLibrary &library) {
   put(object, "wx_main", pe_entry_verdict_name(library.entry));
   put(object, "held", library.held);
   put(object, "busy", library.busy);
+  put(object, "refused", library.refused);
 }
 
 const char *privileged_from(const DoctorReport &report) {
-  return report.privileged_by_option ? "--privileged" : "the doctor's token";
+  if (report.assumed.service_account) return "--service-account";
+  return report.assumed.privileged ? "--privileged" : "the doctor's token";
 }
 
 }  // namespace
@@ -91,6 +102,7 @@ bool doctor_report_json(const DoctorReport &report, text_buf *out) {
   put(launch, "mode", launch_mode_name(state.mode));
   put(launch, "privileged", state.privileged);
   put(launch, "privileged_from", privileged_from(report));
+  put(launch, "service_account", state.service_account);
   json_ref candidates = member(root, "candidates");
   put(candidates, "local", state.local_dir);
   put(candidates, "machine", state.machine_dir);
@@ -99,9 +111,11 @@ bool doctor_report_json(const DoctorReport &report, text_buf *out) {
   put(data, "path", state.data_dir);
   put(data, "why", report.data_dir_reason);
   put(data, "held", report.data_dir_held);
+  put(data, "refused", report.data_dir_refused);
   json_ref settings = member(root, "settings");
   put(settings, "found", state.settings_found);
   put(settings, "busy", state.settings_busy);
+  put(settings, "refused", report.settings_refused);
   put(settings, "so_name", state.settings_found ? state.settings.so_name : nullptr);
   put(settings, "hash", state.settings_found ? state.settings.hash : nullptr);
   json_ref records = member(root, "records");
@@ -110,8 +124,9 @@ bool doctor_report_json(const DoctorReport &report, text_buf *out) {
     json_ref record = json_array_at(records, mode);
     put(record, "file", kRecordNames[mode]);
     put(record, "state", record_state(probe));
+    put(record, "why", record_why(probe));
     put(record, "count", probe.count);
-    put(record, "build", probe.discard ? nullptr : state.settings.hash);
+    put(record, "build", probe.discard || probe.foreign ? nullptr : state.settings.hash);
   }
   json_ref recovery = member(root, "recovery");
   const bool runs = report.recovery != RECOVERY_NONE;
@@ -181,6 +196,9 @@ void text_library(text_buf *out, const char *label, const DoctorLibrary &library
   if (library.held) text_printf(out, "  held by a running launch\n");
   if (library.busy)
     text_printf(out, "  busy, held by another program against the launcher's lock\n");
+  if (library.refused)
+    text_printf(out,
+                "  not used by a launch as a service account: another account may change it\n");
 }
 
 }  // namespace
@@ -190,15 +208,22 @@ void doctor_report_text(const DoctorReport &report, text_buf *out) {
   text_printf(out, "Launcher: %s (%s)\n", report.launcher,
               report.libraries_checked ? "checks library signatures"
                                        : "no certificate table: libraries are not checked");
-  text_printf(out, "Launch: %s, %s (assumed from %s)\n", launch_mode_name(state.mode),
-              state.privileged ? "privileged" : "not privileged", privileged_from(report));
+  text_printf(out, "Launch: %s, %s%s (assumed from %s)\n", launch_mode_name(state.mode),
+              state.privileged ? "privileged" : "not privileged",
+              state.service_account ? ", as a service account" : "", privileged_from(report));
   text_printf(out, "Candidates:\n  local   %s\n  machine %s\n  user    %s\n", state.local_dir,
               state.machine_dir, state.user_dir);
   text_printf(out, "Data directory: %s\n  why: %s%s\n", state.data_dir, report.data_dir_reason,
               report.data_dir_held ? "\n  held by a running launch" : "");
+  if (report.data_dir_refused)
+    text_printf(out, "  refused by a launch as a service account: %s\n", report.data_dir_refused);
   if (state.settings_found)
     text_printf(out, "Settings: so_name %s, hash %s\n", state.settings.so_name,
                 state.settings.hash);
+  else if (report.settings_refused)
+    text_printf(out,
+                "Settings: not used by a launch as a service account: another account may "
+                "change them\n");
   else if (state.settings_busy)
     text_printf(
         out, "Settings: busy, held by another program: the launch waits, then changes nothing\n");
@@ -207,7 +232,8 @@ void doctor_report_text(const DoctorReport &report, text_buf *out) {
   for (uint32_t mode = 0; mode < CRASH_COUNTER_MODES; ++mode) {
     const RecordProbe &probe = report.records[mode];
     text_printf(out, "Record %s: %s", kRecordNames[mode], record_state(probe));
-    if (!probe.discard) text_printf(out, ", count %d", probe.count);
+    if (!probe.discard && !probe.foreign) text_printf(out, ", count %d", probe.count);
+    if (const char *why = record_why(probe)) text_printf(out, " (%s)", why);
     text_printf(out, "\n");
   }
   if (report.library.path[0]) text_library(out, "Library", report.library);

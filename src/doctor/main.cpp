@@ -1,5 +1,5 @@
 // quarlo-doctor.exe: what a launch would do now, as plain text or JSON, changing nothing.
-// Usage: quarlo-doctor.exe [--json] [--launcher PATH] [--privileged] [ARGS...]
+// Usage: quarlo-doctor.exe [--json] [--launcher PATH] [--privileged] [--service-account] [ARGS...]
 #include <windows.h>
 
 #include <cstdio>
@@ -36,7 +36,9 @@ char *launcher_path(const char *named) {
 }
 
 int usage() {
-  fprintf(stderr, "usage: quarlo-doctor.exe [--json] [--launcher PATH] [--privileged] [ARGS...]\n");
+  fprintf(stderr,
+          "usage: quarlo-doctor.exe [--json] [--launcher PATH] [--privileged] [--service-account] "
+          "[ARGS...]\n");
   return kCannotRun;
 }
 
@@ -46,7 +48,7 @@ int main(int count, char **arguments) {
   // The launcher's own hardening: administrators run this from folders users can write.
   launch_restrict_library_search();
   bool json = false;
-  bool privileged = false;
+  LaunchPrivilege assumed = {};
   const char *named = nullptr;
   // The launch's own arguments: a program name first, as the launcher receives them.
   char *launch[kLimit + 1] = {arguments[0]};
@@ -55,7 +57,9 @@ int main(int count, char **arguments) {
     if (launch_count == 1 && strcmp(arguments[i], "--json") == 0) {
       json = true;
     } else if (launch_count == 1 && strcmp(arguments[i], "--privileged") == 0) {
-      privileged = true;
+      assumed.privileged = true;
+    } else if (launch_count == 1 && strcmp(arguments[i], "--service-account") == 0) {
+      assumed = {true, true};  // a service account's launch is privileged too
     } else if (launch_count == 1 && strcmp(arguments[i], "--launcher") == 0) {
       if (++i == count) return usage();
       named = arguments[i];
@@ -66,7 +70,7 @@ int main(int count, char **arguments) {
   char *launcher = launcher_path(named);
   if (!launcher) return usage();
   DoctorReport report = {};
-  const bool assessed = doctor_assess(launch_count, launch, launcher, privileged, &report);
+  const bool assessed = doctor_assess(launch_count, launch, launcher, assumed, &report);
   text_buf out = {};
   int result = kCannotRun;
   if (!assessed) {

@@ -23,3 +23,9 @@ void event_busy_strings(const char *path, EventStrings *out) {
   out->count = 1;
   snprintf(out->text[0], EVENT_STRING_SIZE, "%s", path);
 }
+
+void event_directory_strings(const char *directory, const char *why, EventStrings *out) {
+  out->count = 2;
+  snprintf(out->text[0], EVENT_STRING_SIZE, "%s", directory);
+  snprintf(out->text[1], EVENT_STRING_SIZE, "%s", why);
+}

@@ -3,7 +3,7 @@
 // warning for each recovery that runs, an error for each library refused by its signature. The
 // texts are the message table compiled into quarlo.exe (res/quarlo_events.mc); these are its
 // insertion strings, %1 onwards. A warning also goes there for a file another program held too
-// long.
+// long, and an error for a data directory that a launch as a service account refused.
 #include <cstdint>
 
 #include "src/launch/launch_args.h"
@@ -24,6 +24,8 @@ void event_recovery_strings(const char *replaced_hash, const char *reason, Launc
 void event_signature_strings(const char *library, const char *verdict, EventStrings *out);
 // The file that was busy.
 void event_busy_strings(const char *path, EventStrings *out);
+// The data directory a launch as a service account refused, and why.
+void event_directory_strings(const char *directory, const char *why, EventStrings *out);
 
 // A recovery has begun: its entry is written when it ends, with the outcome ("restored", or the
 // title of the box that refused it). An end without a recovery under way writes nothing.

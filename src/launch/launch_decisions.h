@@ -32,11 +32,13 @@ bool takes_local_shortcut(const LaunchState *state);
 struct RecordProbe {
   bool present;   // the file exists
   bool live;      // another launch holds it open: inside wx_main
+  bool foreign;   // another account could have written it: it neither counts nor goes
   int32_t count;  // 0 unless it is a valid record of the expected build
   bool discard;   // not a valid record of the expected build
 };
-// Opens the record for reading and deleting with full sharing and closes it at once. A record to
-// discard is deleted only when `may_delete` is set (the data directory is locked).
+// Opens the record for reading and deleting with full sharing and closes it at once. A record
+// counts only when no other standard account can have written it (record_trusted_open). A record
+// to discard is deleted only when `may_delete` is set (the data directory is locked).
 RecordProbe record_probe(const char *path, const char *hash, bool may_delete);
 // Whether one mode's record counts toward a crash loop.
 bool record_reached_limit(const char *path, const char *hash, bool may_delete);

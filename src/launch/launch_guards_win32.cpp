@@ -12,7 +12,9 @@
 #include "src/launch/launch_endings.h"
 #include "src/launch/launch_guards.h"
 #include "src/launch/pending_recovery.h"
+#include "src/trust/link_trust.h"
 #include "src/trust/lock.h"
+#include "src/trust/owner_trust.h"
 #include "src/trust/replace_file.h"
 #include "src/launch/reinstall.h"
 #include "src/trust/safe_file.h"
@@ -21,6 +23,7 @@
 #include "src/launch/trace.h"
 #include "zeb/fs.h"
 #include "zeb/log.h"
+#include "zeb/memory.h"
 #include "zeb/shared_library.h"
 #include "zeb/unicode.h"
 
@@ -69,9 +72,14 @@ RecordProbe record_probe(const char *path, const char *hash, bool may_delete) {
     trace_record_unread(path);
     return probe;
   }
-  probe.discard = crash_counter_read_open(file, hash, &probe.count);
-  if (probe.discard && may_delete) safe_file_delete_open(file);
-  trace_record(path, probe.count, probe.discard, may_delete);
+  probe.foreign = !record_trusted_open(file);
+  if (probe.foreign) {
+    trace_record_foreign(path);
+  } else {
+    probe.discard = crash_counter_read_open(file, hash, &probe.count);
+    if (probe.discard && may_delete) safe_file_delete_open(file);
+    trace_record(path, probe.count, probe.discard, may_delete);
+  }
   handle_reset(&file);
   return probe;
 }
@@ -149,6 +157,54 @@ PassEnd guard_library_failed(LaunchState *state, LibraryFailure failure) {
   return end;
 }
 
+namespace {
+
+// Whether appdata.json, as a launch as a service account meets it, is only administrators' to
+// change: the rule of links, over the file and the data directory the pass holds.
+bool settings_trusted(const LaunchState *state) {
+  char *path = ZEB_Strdup(ZEB_JoinPath(state->data_dir, "appdata.json"));
+  void *file = nullptr;
+  const bool trusted = safe_file_open(path, SAFE_FILE_INSPECT, SAFE_FILE_SHARE_ALL, false, &file) ==
+                           SAFE_FILE_OPENED &&
+                       link_trusted_open(file, state->dir_lock);
+  handle_reset(&file);
+  if (!trusted) trace_untrusted(path);
+  ZEB_Free(path);
+  return trusted;
+}
+
+}  // namespace
+
+namespace {
+
+constexpr uint32_t kRecordAccess = SAFE_FILE_READ | SAFE_FILE_WRITE;
+
+// This mode's record, opened or created for this launch to write. Another account's record under
+// its name counts for nothing here: it is deleted where that is allowed, and a record of this
+// launch's own replaces it; where it cannot go, the launch runs without a record (logged).
+bool open_own_record(LaunchState *state) {
+  bool existed = false;
+  const SafeFileOpen opened =
+      safe_file_open(state->counter_path, kRecordAccess, SAFE_FILE_SHARE_READ, true,
+                     &state->counter_file, &existed);
+  const bool foreign = opened == SAFE_FILE_OPENED
+                           ? existed && !record_trusted_open(state->counter_file)
+                           : opened == SAFE_FILE_FAILED && GetLastError() == ERROR_ACCESS_DENIED;
+  if (!foreign) return opened == SAFE_FILE_OPENED;
+  handle_reset(&state->counter_file);
+  // One this launch may not open for writing may still be deleted, as every launch's records may.
+  void *other = nullptr;
+  const bool deleted = safe_file_open(state->counter_path, SAFE_FILE_INSPECT | SAFE_FILE_DELETE,
+                                      SAFE_FILE_SHARE_ALL, false, &other) == SAFE_FILE_OPENED &&
+                       !record_trusted_open(other) && safe_file_delete_open(other);
+  handle_reset(&other);
+  trace_record_replaced(state->counter_path, deleted);
+  return deleted && safe_file_open(state->counter_path, kRecordAccess, SAFE_FILE_SHARE_READ, true,
+                                   &state->counter_file) == SAFE_FILE_OPENED;
+}
+
+}  // namespace
+
 bool guard_before_loading(LaunchState *state) {
   if (state->settings_busy) return fail_busy(state, ZEB_JoinPath(state->data_dir, "appdata.json"));
   crash_counter_path(state->data_dir, state->mode, state->counter_path);
@@ -156,8 +212,20 @@ bool guard_before_loading(LaunchState *state) {
   // it from being swapped for a junction while records are deleted. One that does not exist yet
   // is created and locked by recovery.
   // What an interrupted recovery left behind goes while the directory is held.
-  if (lock_path(state->data_dir, true, true, &state->dir_lock))
+  if (lock_path(state->data_dir, true, true, &state->dir_lock)) {
+    if (state->service_account) {
+      if (const char *why = directory_distrust_open(state->dir_lock)) {
+        trace_directory_refused(state->data_dir, why);
+        return fail_with_box(state, BOX_LOCK);
+      }
+      // Settings another account could have written are none: restored from skel instead.
+      if (state->settings_found && !settings_trusted(state)) {
+        state->settings_found = false;
+        memset(&state->settings, 0, sizeof state->settings);
+      }
+    }
     replace_file_remove_leftovers(state->data_dir);
+  }
 
   if (!takes_local_shortcut(state)) {
     const RecoveryReason reason = recovery_reason(state);
@@ -192,6 +260,14 @@ bool guard_library_path(LaunchState *state) {
     }
     if (!busy_wait(&budget)) return fail_busy(state, state->library_path);
   }
+  // A library another account could have changed is not loaded by a service account: as one
+  // that cannot be locked, it is replaced from skel.
+  if (state->service_account && !link_trusted_open(state->library_lock, state->dir_lock)) {
+    trace_untrusted(state->library_path);
+    handle_reset(&state->library_lock);
+    guard_library_failed(state, LIBRARY_LOCK);
+    return false;
+  }
   return true;
 }
 
@@ -215,9 +291,7 @@ void guard_before_call(LaunchState *state) {
   // The record stays open without write or delete sharing while wx_main runs: other launches
   // see it as live, and nobody can change or remove it, while anyone may still read it. When
   // another launch of this mode holds it, this one runs without a record.
-  if (safe_file_open(state->counter_path, SAFE_FILE_READ | SAFE_FILE_WRITE, SAFE_FILE_SHARE_READ,
-                     true, &state->counter_file) != SAFE_FILE_OPENED)
-    return;
+  if (!open_own_record(state)) return;
   int32_t count = 0;
   crash_counter_read_open(state->counter_file, state->settings.hash, &count);
   if (count < INT32_MAX) ++count;

@@ -1,14 +1,16 @@
 #pragma once
 #include <cstdint>
 
+#include "src/launch/launch_privilege.h"
 #include "src/launch/launch_state.h"
 
 // Start-up after the library search is restricted, the same for the launcher and the doctor: the
 // argument list copied (at most 128 entries, "LOADER_V15" appended), the launch mode, the
-// privilege decision (`assume_privileged` forces it, for the doctor's --privileged), the
-// redirection trust of a privileged launch, the candidate data directories, and last the
-// hardened Path and current directory. launch_end frees what it allocated.
-void launch_start(LaunchState *state, int32_t count, char **arguments, bool assume_privileged);
+// privilege decisions from the token (what `assume` sets is taken as set, for the doctor's
+// options), the redirection trust of a privileged launch, the candidate data directories, and
+// last the hardened Path and current directory. launch_end frees what it allocated.
+void launch_start(LaunchState *state, int32_t count, char **arguments,
+                  const LaunchPrivilege &assume = {});
 void launch_end(LaunchState *state);
 
 // Library search limited to System32: first, before any call that may load a library.

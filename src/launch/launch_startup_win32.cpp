@@ -89,7 +89,8 @@ void launch_harden() {
   SetCurrentDirectoryW(system);
 }
 
-void launch_start(LaunchState *state, int32_t count, char **arguments, bool assume_privileged) {
+void launch_start(LaunchState *state, int32_t count, char **arguments,
+                  const LaunchPrivilege &assume) {
   state->list = static_cast<char **>(ZEB_Alloc(LAUNCH_LIST_ENTRIES, sizeof(char *)));
   state->count = launch_args_copy(count, arguments, state->list);
   // What was allocated, kept apart: the library may rewrite its copy of the list.
@@ -105,10 +106,11 @@ void launch_start(LaunchState *state, int32_t count, char **arguments, bool assu
   // Services and elevated launches may run over a data directory that users can write: links
   // users planted there must not redirect them, whatever the arguments' launch mode. Users' own
   // launches keep following their junctions.
-  state->privileged =
-      assume_privileged ||
-      launch_token_privilege(launch_args_find(state->list, LAUNCH_SERVICE_MARKER) != nullptr)
-          .privileged;
+  const LaunchPrivilege token =
+      launch_token_privilege(launch_args_find(state->list, LAUNCH_SERVICE_MARKER) != nullptr);
+  state->privileged = token.privileged || assume.privileged;
+  // A launch that runs as a service account uses only what administrators control.
+  state->service_account = token.service_account || assume.service_account;
   if (state->privileged) launch_trust_redirection();
   launch_candidates(state);
   launch_harden();

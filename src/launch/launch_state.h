@@ -21,7 +21,8 @@ struct LaunchState {
   LaunchMode mode;
   char counter_name[8];
   bool ipc_launch;  // an entry carried "QUARLO_IPC_"
-  bool privileged;  // follows only links that administrators control
+  bool privileged;       // follows only links that administrators control
+  bool service_account;  // runs as one: uses only a data directory and files administrators control
   char *local_dir;  // each candidate ends in a backslash
   char *machine_dir;
   char *user_dir;

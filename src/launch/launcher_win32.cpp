@@ -91,7 +91,7 @@ int32_t launcher_main(int32_t count, char **arguments) {
   launch_restrict_library_search();
   LaunchState state = {};
   trace_start();
-  launch_start(&state, count, arguments, false);
+  launch_start(&state, count, arguments);
   trace_launch(&state);
 
   do {

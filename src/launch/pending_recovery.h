@@ -7,8 +7,9 @@
 
 constexpr char PENDING_RECOVERY_NAME[] = "recovery.pending";
 
-// Whether the mark is in `data_directory` (ending in a backslash), read with full sharing; the
-// build it names into `block` (empty: none).
+// Whether the mark is in `data_directory` (ending in a backslash), read with full sharing, and no
+// other standard account can have written it (the rule of crash records); the build it names
+// into `block` (empty: none).
 bool pending_recovery_read(const char *data_directory, char block[BLOCK_HASH_LENGTH + 1]);
 // Writes the mark naming `block` (empty: none) and flushes it, never through a link. False, with
 // nothing changed, when it cannot be written.

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "src/launch/pending_recovery.h"
+#include "src/trust/owner_trust.h"
 #include "src/trust/replace_file.h"
 #include "src/trust/safe_file.h"
 #include "zeb/fs.h"
@@ -21,6 +22,11 @@ bool pending_recovery_read(const char *data_directory, char block[BLOCK_HASH_LEN
   const SafeFileOpen opened = safe_file_open(ZEB_JoinPath(data_directory, PENDING_RECOVERY_NAME),
                                              SAFE_FILE_READ, SAFE_FILE_SHARE_ALL, false, &file);
   if (opened == SAFE_FILE_MISSING) return false;
+  // Another account's mark neither starts nor steers a recovery, as its crash records do not.
+  if (file && !record_trusted_open(file)) {
+    handle_reset(&file);
+    return false;
+  }
   char *text = nullptr;
   uint64_t size = 0;
   if (file && safe_file_read(file, kMarkLimit, &text, &size)) block_list_first(text, block);

@@ -26,6 +26,11 @@ void trace_settings(const LaunchState *state);
 void trace_record(const char *path, int32_t count, bool discard, bool deleting);
 // A record that could not be opened: absent, or held by a running launch. Returns false.
 bool trace_record_unread(const char *path);
+// A record that another account could have written, which neither counts nor goes.
+void trace_record_foreign(const char *path);
+// This launch found another account's record under its own record's name: deleted, or not (the
+// launch then runs without a record).
+void trace_record_replaced(const char *path, bool deleted);
 // Why a recovery is needed; the recovery's event is written when it ends.
 void trace_recovery(const LaunchState *state, RecoveryReason reason);
 // The end of a recovery that copied skel: restored, or the settings still missing.
@@ -36,6 +41,10 @@ void trace_refusal(const char *title);
 void trace_retry();
 // A file another program held for longer than the launcher waits; in the event log too.
 void trace_busy(const char *path);
+// A data directory that a launch as a service account refuses, and why; in the event log too.
+void trace_directory_refused(const char *directory, const char *why);
+// A file that a launch as a service account does not use: another account could change it.
+void trace_untrusted(const char *path);
 // The library's path and hash, and whether its signature is checked.
 void trace_library(const LaunchState *state, bool checked);
 // A library's signature verdict, and a refusal in the event log too.

@@ -80,6 +80,17 @@ bool trace_record_unread(const char *path) {
   return false;
 }
 
+void trace_record_foreign(const char *path) {
+  trace("%s: written by another account, or open to its writes: neither counted nor deleted",
+        trace_file_name(path));
+}
+
+void trace_record_replaced(const char *path, bool deleted) {
+  trace("%s: another account's record: %s", trace_file_name(path),
+        deleted ? "deleted, this launch writes its own"
+                : "could not be deleted, this launch runs without a record");
+}
+
 void trace_recovery(const LaunchState *state, RecoveryReason why) {
   const char *reason = trace_recovery_reason(why);
   if (state->ipc_launch) {
@@ -129,4 +140,16 @@ void trace_busy(const char *path) {
   EventStrings strings;
   event_busy_strings(path, &strings);
   event_report(EVENTLOG_WARNING_TYPE, QUARLO_EVENT_FILE_BUSY, strings);
+}
+
+void trace_directory_refused(const char *directory, const char *why) {
+  trace("data directory %s refused for a launch as a service account: %s", directory, why);
+  EventStrings strings;
+  event_directory_strings(directory, why, &strings);
+  event_report(EVENTLOG_ERROR_TYPE, QUARLO_EVENT_DATA_DIRECTORY_REFUSED, strings);
+}
+
+void trace_untrusted(const char *path) {
+  trace("%s: not used by a launch as a service account: another account owns it or may change it",
+        path);
 }

@@ -34,6 +34,8 @@ bool lock_remove_name(const char *path);
 // The same in two steps, so that nothing changes before everything was checked: the name is
 // opened for deletion and held (`*handle` null when there is none), and later deleted through that
 // handle, which no other program can then keep from it. Release the handle with handle_reset.
+// A directory that another account owns is not the application's lock file: it is left in place
+// and stops nothing (true, no handle); lock_remove_name alone still refuses every directory.
 bool lock_hold_name(const char *path, void **handle);
 bool lock_remove_held(void *handle, const char *path);
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "src/trust/lock.h"
+#include "src/trust/owner_trust.h"
 #include "src/trust/safe_file.h"
 #include "zeb/fs.h"
 #include "zeb/log.h"
@@ -67,7 +68,7 @@ bool lock_hold_name(const char *path, void **handle) {
   ZEB_WideText wide(path);
   // The name itself: a link is opened as the link, a second name as that name.
   ScopedHandle held(
-      CreateFileW(wide.get(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+      CreateFileW(wide.get(), DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (held.get() == INVALID_HANDLE_VALUE) {
@@ -81,8 +82,12 @@ bool lock_hold_name(const char *path, void **handle) {
   if (attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
           FILE_ATTRIBUTE_DIRECTORY) {
-    ZEB_LogError(kRemoveTag, "'%s' is a directory: left alone", ZEB_GetFileName(path, true));
-    return false;
+    // Another account's directory is not the application's lock file: it stays, and stops
+    // nothing. One that this account or an administrator owns is, and is never removed.
+    const bool ours = attributes == INVALID_FILE_ATTRIBUTES || lock_directory_ours_open(held.get());
+    ZEB_LogError(kRemoveTag, "'%s' is %s directory: left alone", ZEB_GetFileName(path, true),
+                 ours ? "a" : "another account's");
+    return !ours;
   }
   *handle = held.release();
   return true;

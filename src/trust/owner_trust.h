@@ -12,6 +12,8 @@
 // account, and for the directory of a link that a privileged launch follows. A null descriptor
 // is not trusted.
 bool directory_trusted(const void *directory_descriptor);
+// Why directory_trusted refuses a directory, in words, or null when it does not.
+const char *directory_distrust(const void *directory_descriptor);
 
 // Whether a crash-counter record counts toward a crash loop. A record owned by an administering
 // account counts when its DACL lets no account but the administering ones and the launch's own
@@ -35,6 +37,7 @@ bool lock_directory_ours(const void *directory_descriptor, const void *own_sid);
 // directory there is not trusted. Objects whose descriptor cannot be read are judged as a null
 // descriptor.
 bool directory_trusted_open(void *directory);
+const char *directory_distrust_open(void *directory);
 bool record_trusted_open(void *record);
 bool lock_directory_ours_open(void *directory);
 #endif

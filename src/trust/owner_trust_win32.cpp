@@ -51,8 +51,16 @@ bool volume_keeps_owners(void *handle) {
 }  // namespace
 
 bool directory_trusted(const void *directory_descriptor) {
-  return sid_administers(descriptor_owner(directory_descriptor)) &&
-         !descriptor_allows_others(directory_descriptor, kChangesEntries, nullptr);
+  return !directory_distrust(directory_descriptor);
+}
+
+const char *directory_distrust(const void *directory_descriptor) {
+  if (!directory_descriptor) return "its owner and permissions cannot be read";
+  if (!sid_administers(descriptor_owner(directory_descriptor)))
+    return "its owner is not SYSTEM, Administrators or TrustedInstaller";
+  if (descriptor_allows_others(directory_descriptor, kChangesEntries, nullptr))
+    return "other accounts may delete its entries, change its permissions or take it over";
+  return nullptr;
 }
 
 bool record_trusted(const void *record_descriptor, const void *own_sid) {
@@ -69,9 +77,11 @@ bool lock_directory_ours(const void *directory_descriptor, const void *own_sid) 
   return !owner || sid_administers(owner) || sid_equal(owner, own_sid);
 }
 
-bool directory_trusted_open(void *directory) {
+bool directory_trusted_open(void *directory) { return !directory_distrust_open(directory); }
+
+const char *directory_distrust_open(void *directory) {
   const LocalMemory descriptor = descriptor_read(directory);
-  return directory_trusted(descriptor.get());
+  return directory_distrust(descriptor.get());
 }
 
 bool record_trusted_open(void *record) {

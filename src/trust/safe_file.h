@@ -41,12 +41,13 @@ constexpr uint32_t SAFE_FILE_SHARE_ALL = 7;  // read, write and delete
 uint32_t safe_file_attributes(void *handle);
 
 // Opens `path` with `access` and `share`, creating an empty file when `create` is set and none
-// exists. On SAFE_FILE_OPENED `*file` holds the handle (release with handle_reset); otherwise
-// it is null, nothing stays open and the platform's last error tells why.
+// exists; `*existed` (when given) tells whether the file was there before. On SAFE_FILE_OPENED
+// `*file` holds the handle (release with handle_reset); otherwise it is null, nothing stays open
+// and the platform's last error tells why.
 SafeFileOpen safe_file_open(const char *path, uint32_t access, uint32_t share, bool create,
-                            void **file);
+                            void **file, bool *existed = nullptr);
 SafeFileOpen safe_file_open_wide(const wchar_t *path, uint32_t access, uint32_t share, bool create,
-                                 void **file);
+                                 void **file, bool *existed = nullptr);
 // Another handle to the very file `file` is open on, with other access (never a new name lookup).
 // Null on failure, with the platform's last error.
 void *safe_file_reopen(void *file, uint32_t access);

@@ -55,13 +55,15 @@ bool seek(HANDLE file, DWORD method) {
 }  // namespace
 
 SafeFileOpen safe_file_open_wide(const wchar_t *path, uint32_t access, uint32_t share, bool create,
-                                 void **file) {
+                                 void **file, bool *existed) {
   *file = nullptr;
   // No reparse point at the end of the name is followed: a link is opened as itself, so that
   // the check below sees it.
   ScopedHandle handle(
       CreateFileW(path, access, share, nullptr, create ? OPEN_ALWAYS : OPEN_EXISTING,
                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  // Set for an existing file also when one would have been created.
+  if (existed) *existed = !create || GetLastError() == ERROR_ALREADY_EXISTS;
   if (handle.get() == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return SAFE_FILE_MISSING;
@@ -92,9 +94,9 @@ SafeFileOpen safe_file_open_wide(const wchar_t *path, uint32_t access, uint32_t 
 }
 
 SafeFileOpen safe_file_open(const char *path, uint32_t access, uint32_t share, bool create,
-                            void **file) {
+                            void **file, bool *existed) {
   ZEB_WideText wide(path);
-  return safe_file_open_wide(wide.get(), access, share, create, file);
+  return safe_file_open_wide(wide.get(), access, share, create, file, existed);
 }
 
 void *safe_file_reopen(void *file, uint32_t access) {

@@ -13,6 +13,10 @@ void trace_recovery(const LaunchState *, RecoveryReason) {}
 void trace_recovery_done(bool) {}
 void trace_refusal(const char *) {}
 void trace_retry() {}
+void trace_record_foreign(const char *) {}
+void trace_record_replaced(const char *, bool) {}
 void trace_busy(const char *) {}
+void trace_directory_refused(const char *, const char *) {}
+void trace_untrusted(const char *) {}
 void trace_library(const LaunchState *, bool) {}
 void trace_signature(const char *, const SignatureVerdict &) {}
