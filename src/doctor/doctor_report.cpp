@@ -7,6 +7,7 @@
 
 #include "src/json/json.h"
 #include "src/launch/block_list.h"
+#include "src/launch/inert_text.h"
 #include "src/launch/launch_args.h"
 #include "src/launch/trace.h"
 
@@ -180,8 +181,24 @@ bool doctor_report_json(const DoctorReport &report, text_buf *out) {
 
 namespace {
 
+// Texts from files and the environment as a console shows them without acting on them; each
+// call's result lives until the ring comes round again.
+class Shown {
+ public:
+  const char *operator()(const char *text) {
+    char *slot = slots_[next_++ % kSlots];
+    return inert_text(text, slot, kSize, false);
+  }
+
+ private:
+  static constexpr size_t kSlots = 4, kSize = 4096;
+  char slots_[kSlots][kSize];
+  size_t next_ = 0;
+};
+
 void text_library(text_buf *out, const char *label, const DoctorLibrary &library) {
-  text_printf(out, "%s: %s\n", label, library.path);
+  Shown shown;
+  text_printf(out, "%s: %s\n", label, shown(library.path));
   if (!library.present || library.link) {
     text_printf(out, library.link ? "  a link, which the launcher's lock refuses\n"
                                   : "  missing or cannot be opened\n");
@@ -205,21 +222,22 @@ void text_library(text_buf *out, const char *label, const DoctorLibrary &library
 
 void doctor_report_text(const DoctorReport &report, text_buf *out) {
   const LaunchState &state = report.state;
-  text_printf(out, "Launcher: %s (%s)\n", report.launcher,
+  Shown shown;
+  text_printf(out, "Launcher: %s (%s)\n", shown(report.launcher),
               report.libraries_checked ? "checks library signatures"
                                        : "no certificate table: libraries are not checked");
   text_printf(out, "Launch: %s, %s%s (assumed from %s)\n", launch_mode_name(state.mode),
               state.privileged ? "privileged" : "not privileged",
               state.service_account ? ", as a service account" : "", privileged_from(report));
-  text_printf(out, "Candidates:\n  local   %s\n  machine %s\n  user    %s\n", state.local_dir,
-              state.machine_dir, state.user_dir);
-  text_printf(out, "Data directory: %s\n  why: %s%s\n", state.data_dir, report.data_dir_reason,
-              report.data_dir_held ? "\n  held by a running launch" : "");
+  text_printf(out, "Candidates:\n  local   %s\n  machine %s\n  user    %s\n",
+              shown(state.local_dir), shown(state.machine_dir), shown(state.user_dir));
+  text_printf(out, "Data directory: %s\n  why: %s%s\n", shown(state.data_dir),
+              report.data_dir_reason, report.data_dir_held ? "\n  held by a running launch" : "");
   if (report.data_dir_refused)
     text_printf(out, "  refused by a launch as a service account: %s\n", report.data_dir_refused);
   if (state.settings_found)
-    text_printf(out, "Settings: so_name %s, hash %s\n", state.settings.so_name,
-                state.settings.hash);
+    text_printf(out, "Settings: so_name %s, hash %s\n", shown(state.settings.so_name),
+                shown(state.settings.hash));
   else if (report.settings_refused)
     text_printf(out,
                 "Settings: not used by a launch as a service account: another account may "
@@ -243,15 +261,21 @@ void doctor_report_text(const DoctorReport &report, text_buf *out) {
   } else {
     text_printf(out, "Recovery: %s\n", trace_recovery_reason(report.recovery));
     if (!state.ipc_launch) {
-      text_printf(out, "  skel: %s, build %s\n", report.skel.location,
-                  report.skel.settings_read ? report.skel.settings.hash : "(settings unreadable)");
+      text_printf(
+          out, "  skel: %s, build %s\n", shown(report.skel.location),
+          report.skel.settings_read ? shown(report.skel.settings.hash) : "(settings unreadable)");
       if (report.skel.library.path[0]) text_library(out, "  skel library", report.skel.library);
       text_printf(out, "  %s\n", report.skel.refusal ? report.skel.refusal : "would restore");
       text_printf(out, "  blocks %s\n", report.skel.blocks[0] ? report.skel.blocks : "nothing");
     }
   }
   block_lines_each(report.config, [&](const char *line, size_t length) {
-    text_printf(out, "Block line: %.*s\n", int(length), line);
+    char *copy = static_cast<char *>(malloc(length + 1));
+    if (!copy) return;
+    memcpy(copy, line, length);
+    copy[length] = 0;
+    text_printf(out, "Block line: %s\n", shown(copy));
+    free(copy);
   });
   switch (report.end) {
     case DOCTOR_END_LOAD:

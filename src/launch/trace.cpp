@@ -2,15 +2,20 @@
 #include <cstdio>
 #include <cstring>
 
+#include "src/launch/inert_text.h"
 #include "src/launch/trace.h"
 
 void trace_compose(char *line, size_t capacity, const char *format, va_list args) {
   const int prefix = snprintf(line, capacity, "quarlo: ");
   if (prefix < 0 || size_t(prefix) >= capacity) return;
+  // Composed first, then made inert whole: the formats hold no control characters or '%' of
+  // their own once composed, so whatever the line holds came from a file or the platform.
+  char composed[4096];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  vsnprintf(line + prefix, capacity - size_t(prefix), format, args);
+  vsnprintf(composed, sizeof composed, format, args);
 #pragma GCC diagnostic pop
+  inert_text(composed, line + prefix, capacity - size_t(prefix), true);
 }
 
 const char *trace_file_name(const char *path) {

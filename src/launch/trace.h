@@ -51,7 +51,7 @@ void trace_library(const LaunchState *state, bool checked);
 void trace_signature(const char *path, const SignatureVerdict &verdict);
 
 // Pure helpers behind the lines.
-// "quarlo: " and the formatted message in `line`, cut to fit `capacity`.
+// "quarlo: " and the formatted message in `line`, made inert (inert_text), cut to fit `capacity`.
 void trace_compose(char *line, size_t capacity, const char *format, va_list args);
 // The last component of a path (after the last backslash or slash).
 const char *trace_file_name(const char *path);

@@ -58,17 +58,21 @@ struct Layout : Installation {
     install_skel(skel, scenario::signed_app("rsa4096"), hash);
   }
   // Runs the doctor and checks that the tree is as it was.
-  void doctor(Report *report) const {
+  harness::ProcessResult doctor(const wchar_t *form = L"--json") const {
     const auto before = tree(*this);
-    const std::wstring line = L"\"" + harness::host_path(QUARLO_DOCTOR_TESTKEYS_EXE) +
-                              L"\" --json --launcher \"" + scenario::testkeys_path() + L"\"";
+    const std::wstring line = L"\"" + harness::host_path(QUARLO_DOCTOR_TESTKEYS_EXE) + L"\" " +
+                              form + L" --launcher \"" + scenario::testkeys_path() + L"\"";
     const auto result = harness::run_process(line, harness::widen(local()));
+    EXPECT_EQ(tree(*this), before) << "the doctor changed the installation";
+    return result;
+  }
+  void doctor(Report *report) const {
+    const auto result = doctor();
     ASSERT_TRUE(result.started);
     report->exit_code = result.exit_code;
     ASSERT_TRUE(
         json_parse(report->root, result.output.data(), result.output.data() + result.output.size()))
         << result.output;
-    EXPECT_EQ(tree(*this), before) << "the doctor changed the installation";
   }
   scenario::Launch launch() const { return run("", "", scenario::testkeys_path()); }
 };
@@ -86,6 +90,17 @@ TEST(Doctor, AHealthyInstallLoads) {
   Layout layout({"return=4"});
   // Another build's record: the launcher deletes it, the doctor must leave it.
   harness::write_file(layout.data + "\\cc2.txt", counter_record(kHashB, 5));
+  // A block line that would clear the administrator's console and retitle it: the text report
+  // shows it, but inert.
+  harness::write_file(layout.data + "\\config.txt",
+                      "app_block_hash=\x1b[2J\x1b]0;owned\x07\xc2\x9b\rforged line\n");
+  const std::string text = layout.doctor(L"").output;
+  EXPECT_NE(text.find("Block line: app_block_hash=\\x1B[2J\\x1B]0;owned\\x07\\x9B\\x0Dforged"),
+            std::string::npos)
+      << text;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (uint8_t(text[i]) < 0x20 && text[i] != '\n' && !(text[i] == '\r' && text[i + 1] == '\n'))
+      ADD_FAILURE() << "a raw control byte " << int(text[i]) << " at " << i;
   Report report;
   layout.doctor(&report);
   EXPECT_EQ(report.exit_code, 0u);
