@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "src/launch/ascii_case.h"
 #include "src/launch/crash_counter.h"
 #include "src/trust/busy.h"
 #include "src/trust/grant_access.h"
@@ -113,21 +114,8 @@ RecoveryReason recovery_reason(LaunchState *state) {
   return crash_loop_detected(state) ? RECOVERY_CRASH_LOOP : RECOVERY_NONE;
 }
 
-namespace {
-
-bool equals_ignoring_ascii_case(const char *a, const char *b) {
-  for (;; ++a, ++b) {
-    const char x = (*a >= 'A' && *a <= 'Z') ? char(*a - 'A' + 'a') : *a;
-    const char y = (*b >= 'A' && *b <= 'Z') ? char(*b - 'A' + 'a') : *b;
-    if (x != y) return false;
-    if (!x) return true;
-  }
-}
-
-}  // namespace
-
 bool library_name_acceptable(const char *name) {
-  return equals_ignoring_ascii_case(ZEB_GetFileExtension(name), ZEB_GetSOExtension()) &&
+  return equal_ignoring_ascii_case(ZEB_GetFileExtension(name), ZEB_GetSOExtension()) &&
          !strchr(name, '\\') && !strchr(name, '/');
 }
 
@@ -172,10 +160,6 @@ bool settings_trusted(const LaunchState *state) {
   ZEB_Free(path);
   return trusted;
 }
-
-}  // namespace
-
-namespace {
 
 constexpr uint32_t kRecordAccess = SAFE_FILE_READ | SAFE_FILE_WRITE;
 

@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "src/launch/appdata.h"
+#include "src/launch/ascii_case.h"
 #include "src/launch/block_list.h"
 #include "zeb/file_list.h"
 #include "zeb/fs.h"
@@ -78,15 +79,6 @@ bool hold_lock_name(const RecoverySteps &steps, const char *data_directory, cons
   return steps.hold_lock_name(steps.context, ZEB_JoinPath(data_directory, name), handle);
 }
 
-bool same_name(const char *a, const char *b) {
-  for (;; ++a, ++b) {
-    const char x = (*a >= 'A' && *a <= 'Z') ? char(*a - 'A' + 'a') : *a;
-    const char y = (*b >= 'A' && *b <= 'Z') ? char(*b - 'A' + 'a') : *b;
-    if (x != y) return false;
-    if (!x) return true;
-  }
-}
-
 // The build this recovery blocks, unless config.txt blocks it already.
 void decide_block(const char *data_directory, const LaunchSettings *installed,
                   const RecoveryRequest &request, const RecoverySteps &steps,
@@ -111,7 +103,8 @@ bool hold_files(const char *data_directory, const RecoverySteps &steps, Recovery
   for (uint32_t i = 0; i < count; ++i) {
     const ZEB_FileDesc &entry = check->list->files[i];
     if (entry.dir) continue;
-    if (!same_name(entry.name, kSettingsName) && !same_name(entry.name, check->settings.so_name) &&
+    if (!equal_ignoring_ascii_case(entry.name, kSettingsName) &&
+        !equal_ignoring_ascii_case(entry.name, check->settings.so_name) &&
         !(check->sources[i] = steps.open_file(steps.context, entry.path)))
       return false;
     if (!steps.hold_target(steps.context, ZEB_JoinPath(data_directory, entry.name),

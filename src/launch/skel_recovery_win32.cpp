@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "src/launch/appdata.h"
+#include "src/launch/ascii_case.h"
 #include "src/launch/crash_counter.h"
 #include "src/launch/pending_recovery.h"
 #include "src/launch/recovery_checks.h"
@@ -59,12 +60,10 @@ void delete_counter_files(const char *data_directory) {
   }
 }
 
-bool same_name(const char *a, const char *b) { return _stricmp(a, b) == 0; }
-
 // The entry of the file `name` in `list`, or its length.
 uint32_t index_of(const ZEB_FileList *list, const char *name) {
   for (uint32_t i = 0; i < list->len; ++i)
-    if (!list->files[i].dir && same_name(list->files[i].name, name)) return i;
+    if (!list->files[i].dir && equal_ignoring_ascii_case(list->files[i].name, name)) return i;
   return list->len;
 }
 
@@ -194,7 +193,7 @@ bool skel_copy_files(const ZEB_FileList *list, const char *data_directory, SkelC
   for (uint32_t i = 0; copied && i < list->len; ++i) {
     const ZEB_FileDesc &entry = list->files[i];
     if (entry.dir) continue;
-    if (same_name(entry.name, kSettingsName)) {
+    if (equal_ignoring_ascii_case(entry.name, kSettingsName)) {
       settings = i;
       continue;
     }
