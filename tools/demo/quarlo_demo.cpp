@@ -65,7 +65,9 @@ int main() {
   Installation install;
   const std::string data = install.user_data();
   const std::string skel = install.program_files() + "\\skel";
-  const std::string good_build(64, '1'), crashing_build(64, '2');
+  // The updated build's settings name its own digest: a crash loop of that very build blocks it.
+  const std::string good_build(64, '1');
+  const std::string crashing_build = scenario::sha256_of_file(QUARLO_TEST_APP_SHA256 ".rsa2048");
 
   say("Installing Quarlo as the installer would:");
   install.write_setup("{\"useProgramData\": false}");
