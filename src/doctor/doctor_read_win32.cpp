@@ -113,23 +113,22 @@ bool verify(void *context, const char *path, void *file) {
   return library->verdict.outcome == SIGNATURE_ACCEPTED;
 }
 
-// Whether recovery could hold a name for its removal or replacement: absent, or not a real
-// directory, and held by nobody against its deletion. Nothing stays held.
-bool removable(const char *path) {
+bool real_directory(const char *path) {
   ZEB_WideText wide(path);
   const DWORD attributes = GetFileAttributesW(wide.get());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return false;
-  return doctor_probe(path) != SAFE_FILE_IN_USE;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
+// Whether recovery could hold a name for its removal or replacement: absent, or not a real
+// directory, and held by nobody against its deletion. Nothing stays held.
 bool hold_target(void *, const char *path, void **handle) {
   *handle = nullptr;
-  return removable(path);
+  return !real_directory(path) && doctor_probe(path) != SAFE_FILE_IN_USE;
 }
 // A lock name as recovery holds it: another account's directory there is left in place.
 bool hold_lock_name(void *context, const char *path, void **handle) {
-  if (hold_target(context, path, handle)) return true;
+  if (!real_directory(path)) return hold_target(context, path, handle);
+  *handle = nullptr;
   void *directory = nullptr;
   const bool others = open_as_lock_would(path, &directory) && !lock_directory_ours_open(directory);
   handle_reset(&directory);
