@@ -36,7 +36,6 @@ bool lock_directory_ours(const void *directory_descriptor, const void *own_sid);
 // every record counts and every lock directory is ours, as when owners were not asked; a
 // directory there is not trusted. Objects whose descriptor cannot be read are judged as a null
 // descriptor.
-bool directory_trusted_open(void *directory);
 const char *directory_distrust_open(void *directory);
 bool record_trusted_open(void *record);
 bool lock_directory_ours_open(void *directory);

@@ -77,8 +77,6 @@ bool lock_directory_ours(const void *directory_descriptor, const void *own_sid) 
   return !owner || sid_administers(owner) || sid_equal(owner, own_sid);
 }
 
-bool directory_trusted_open(void *directory) { return !directory_distrust_open(directory); }
-
 const char *directory_distrust_open(void *directory) {
   const LocalMemory descriptor = descriptor_read(directory);
   return directory_distrust(descriptor.get());
